@@ -1,0 +1,86 @@
+// The XML document service: everything the core asks of the XML library, in eight
+// operations plus loadBook. One backend per platform, chosen by CMake: MSXML's
+// DOMDocument through COM on Windows (document_msxml.cpp), libxml2 on Linux
+// (document_libxml2.cpp).
+//
+// Documents, node lists and nodes are opaque handles owned by RAII pointers; each is
+// released exactly once. A node or node list borrowed from a document must not
+// outlive it. Patterns name elements as written in the book (a prefix included when
+// there is one), so a default namespace declared on the root does not stop a match.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vellum {
+
+struct DocumentHandle;
+struct NodeHandle;
+struct NodeListHandle;
+
+struct DocumentRelease {
+    void operator()(DocumentHandle* document) const noexcept;
+};
+struct NodeRelease {
+    void operator()(NodeHandle* node) const noexcept;
+};
+struct NodeListRelease {
+    void operator()(NodeListHandle* list) const noexcept;
+};
+
+// One parsed book.
+using BookDocument = std::unique_ptr<DocumentHandle, DocumentRelease>;
+// One element of a book.
+using Node = std::unique_ptr<NodeHandle, NodeRelease>;
+// The result of a selection: a length and items by zero-based index.
+using NodeList = std::unique_ptr<NodeListHandle, NodeListRelease>;
+
+// The text of an element as the document holds it. `ansi` is the text in the host's
+// 8-bit code page (a view that lives as long as this record and its document);
+// `utf16Length` counts the UTF-16 code units of the text as the document gives it.
+struct ElementText {
+    std::string_view ansi;
+    std::int64_t utf16Length = 0;
+    std::string storage;  // backs `ansi` when the text had to be copied or converted
+};
+
+// Loads the book at `path` (host 8-bit string). The load is complete when it returns,
+// keeps white space, never resolves external entities or DTDs, and never reaches the
+// network. Null when the file is missing, unreadable or not well-formed XML.
+BookDocument loadBook(const char* path);
+
+// Selects elements by one of the patterns the core uses: "FictionBook",
+// "//FictionBook/binary", "FictionBook/description", ".../document-info",
+// ".../history". Results come in document order. False when the selection failed.
+bool selectNodes(const BookDocument& document, const char* pattern, NodeList& out);
+// Selects the child elements of `element` (the pattern "*").
+bool selectChildElements(const Node& element, NodeList& out);
+
+bool nodeListLength(const NodeList& list, std::int32_t& length);
+// The item at `index`; false when it cannot be had.
+bool nodeListItem(const NodeList& list, std::int32_t index, Node& out);
+
+// The value of attribute `name` of `element` in the host's 8-bit code page.
+// False when the element has no such attribute.
+bool attributeText(const Node& element, const char* name, std::string& ansi);
+
+// The concatenation of the element's descendant text. False when it cannot be read.
+bool elementText(const Node& element, ElementText& out);
+
+// Replaces all children of `element` by one text node (`ansi` in the host's 8-bit
+// code page). False when the document refused it.
+bool replaceElementText(const Node& element, std::string_view ansi);
+
+// Creates an element named `name` in the namespace of `parent`, optionally with a
+// text, and appends it as the last child of `parent`. `appended`, when given,
+// receives the new element. False when the element could not be created or appended.
+bool appendNewElement(const BookDocument& document, const Node& parent, const char* name,
+                      std::string_view ansiText, Node* appended);
+
+// Writes the whole document to `path`, in the encoding the book declares, and makes
+// the file durable. False on any failure (the file may then be incomplete).
+bool saveBook(const BookDocument& document, const char* path);
+
+}  // namespace vellum

@@ -1,0 +1,336 @@
+// The document service over libxml2. Handles are libxml2's own pointers: a
+// DocumentHandle is an xmlDoc, a NodeHandle an xmlNode owned by its document, and a
+// NodeListHandle the vector of matches below.
+#include "book/document.h"
+
+#include "platform/platform.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlsave.h>
+
+#include <cstring>
+#include <vector>
+
+namespace vellum {
+
+struct NodeListHandle {
+    std::vector<xmlNodePtr> nodes;
+};
+
+static xmlDocPtr xml(const DocumentHandle* d) {
+    return reinterpret_cast<xmlDocPtr>(const_cast<DocumentHandle*>(d));
+}
+static xmlNodePtr xml(const NodeHandle* n) {
+    return reinterpret_cast<xmlNodePtr>(const_cast<NodeHandle*>(n));
+}
+static Node wrap(xmlNodePtr node) { return Node(reinterpret_cast<NodeHandle*>(node)); }
+
+void DocumentRelease::operator()(DocumentHandle* document) const noexcept { xmlFreeDoc(xml(document)); }
+void NodeRelease::operator()(NodeHandle*) const noexcept {}  // nodes belong to their document
+void NodeListRelease::operator()(NodeListHandle* list) const noexcept { delete list; }
+
+namespace {
+
+struct XmlString {
+    xmlChar* text = nullptr;
+    ~XmlString() { xmlFree(text); }
+};
+
+// Entity references inside an element's text are expanded, but a book could nest
+// entities so their expansion explodes ("billion laughs"); past this many bytes of
+// expanded text the text counts as unreadable.
+constexpr std::size_t kMaxEntityExpansion = 64u << 20;
+
+int readFromFile(void* context, char* buffer, int length) {
+    std::uint32_t got = 0;
+    if (length < 0) return -1;
+    if (!platform::readSome(*static_cast<platform::File*>(context), buffer,
+                            static_cast<std::uint32_t>(length), got))
+        return -1;
+    return static_cast<int>(got);
+}
+
+struct SaveTarget {
+    platform::File file;
+    bool failed = false;
+};
+
+int writeToFile(void* context, const char* buffer, int length) {
+    auto* target = static_cast<SaveTarget*>(context);
+    if (target->failed || length < 0 ||
+        !platform::writeAll(target->file, buffer, static_cast<std::size_t>(length))) {
+        target->failed = true;
+        return -1;
+    }
+    return length;
+}
+
+int keepOpen(void*) { return 0; }
+
+bool nameIs(const xmlNode* node, std::string_view name) {
+    if (node == nullptr || node->type != XML_ELEMENT_NODE) return false;
+    // Names as written: "prefix:local" when the element carries a prefix.
+    std::string_view local(reinterpret_cast<const char*>(node->name));
+    if (node->ns != nullptr && node->ns->prefix != nullptr) {
+        std::string_view prefix(reinterpret_cast<const char*>(node->ns->prefix));
+        return name.size() == prefix.size() + 1 + local.size() && name.substr(0, prefix.size()) == prefix &&
+               name[prefix.size()] == ':' && name.substr(prefix.size() + 1) == local;
+    }
+    return local == name;
+}
+
+std::vector<std::string_view> splitSteps(std::string_view pattern) {
+    std::vector<std::string_view> steps;
+    while (!pattern.empty()) {
+        std::size_t slash = pattern.find('/');
+        steps.push_back(pattern.substr(0, slash));
+        if (slash == std::string_view::npos) break;
+        pattern.remove_prefix(slash + 1);
+    }
+    return steps;
+}
+
+// Does `node` end the step chain, with the first step either a child of the
+// document (rooted) or anywhere (descendant)?
+bool matchesUpwards(const xmlNode* node, const std::vector<std::string_view>& steps, bool rooted) {
+    for (std::size_t k = steps.size(); k-- > 0;) {
+        if (!nameIs(node, steps[k])) return false;
+        node = node->parent;
+    }
+    return !rooted || (node != nullptr && node->type == XML_DOCUMENT_NODE);
+}
+
+// Visits the elements of the tree in document order without recursion (a book may
+// nest deeply), descending at most `maxDepth` levels below the document.
+template <typename Visit>
+void walkElements(xmlDocPtr doc, std::size_t maxDepth, Visit visit) {
+    xmlNodePtr node = doc->children;
+    std::size_t depth = 1;
+    while (node != nullptr) {
+        if (node->type == XML_ELEMENT_NODE) {
+            visit(node);
+            if (depth < maxDepth && node->children != nullptr) {
+                node = node->children;
+                ++depth;
+                continue;
+            }
+        }
+        while (node != nullptr && node->next == nullptr) {
+            node = node->parent;
+            --depth;
+            if (node == nullptr || node->type == XML_DOCUMENT_NODE) return;
+        }
+        if (node != nullptr) node = node->next;
+    }
+}
+
+// Counts the UTF-16 code units of UTF-8 text: one per sequence, two for a
+// four-byte sequence.
+std::int64_t utf16Units(std::string_view utf8) {
+    std::int64_t units = 0;
+    for (unsigned char b : utf8) units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
+    return units;
+}
+
+// Appends the text below `first` and its siblings to `out`, expanding entity
+// references within the budget. False when the budget runs out.
+bool collectText(xmlNodePtr first, std::string& out, std::size_t& entityBytes) {
+    struct Frame {
+        xmlNodePtr node;
+        bool viaEntity;
+    };
+    std::vector<Frame> stack;
+    xmlNodePtr node = first;
+    bool viaEntity = false;
+    while (true) {
+        while (node != nullptr) {
+            switch (node->type) {
+            case XML_TEXT_NODE:
+            case XML_CDATA_SECTION_NODE:
+                if (node->content != nullptr) {
+                    std::size_t n = std::strlen(reinterpret_cast<const char*>(node->content));
+                    if (viaEntity) {
+                        entityBytes += n;
+                        if (entityBytes > kMaxEntityExpansion) return false;
+                    }
+                    out.append(reinterpret_cast<const char*>(node->content), n);
+                }
+                break;
+            case XML_ELEMENT_NODE:
+                if (node->children != nullptr) {
+                    stack.push_back({node->next, viaEntity});
+                    node = node->children;
+                    continue;
+                }
+                break;
+            case XML_ENTITY_REF_NODE: {
+                auto* entity = reinterpret_cast<xmlEntityPtr>(node->children);
+                if (entity != nullptr && entity->children != nullptr) {
+                    if (stack.size() > 10000) return false;
+                    stack.push_back({node->next, viaEntity});
+                    node = entity->children;
+                    viaEntity = true;
+                    continue;
+                }
+                break;
+            }
+            default:
+                break;
+            }
+            node = node->next;
+        }
+        if (stack.empty()) return true;
+        node = stack.back().node;
+        viaEntity = stack.back().viaEntity;
+        stack.pop_back();
+    }
+}
+
+}  // namespace
+
+BookDocument loadBook(const char* path) {
+    if (path == nullptr) return nullptr;
+    platform::File file = platform::openForReading(path);
+    if (!file.isOpen()) return nullptr;
+    xmlInitParser();
+    // Complete when it returns; blanks kept; no network; no external entity or DTD
+    // is ever loaded (neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD); HUGE lets a
+    // picture's text node pass 10 MB. Errors are the result code's business only.
+    const int options = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDocPtr doc = xmlReadIO(readFromFile, nullptr, &file, nullptr, nullptr, options);
+    return BookDocument(reinterpret_cast<DocumentHandle*>(doc));
+}
+
+bool selectNodes(const BookDocument& document, const char* pattern, NodeList& out) {
+    out.reset();
+    if (!document || pattern == nullptr) return false;
+    std::string_view p(pattern);
+    bool rooted = true;
+    if (p.substr(0, 2) == "//") {
+        rooted = false;
+        p.remove_prefix(2);
+    }
+    std::vector<std::string_view> steps = splitSteps(p);
+    auto list = std::make_unique<NodeListHandle>();
+    walkElements(xml(document.get()), rooted ? steps.size() : SIZE_MAX, [&](xmlNodePtr node) {
+        if (matchesUpwards(node, steps, rooted)) list->nodes.push_back(node);
+    });
+    out.reset(list.release());
+    return true;
+}
+
+bool selectChildElements(const Node& element, NodeList& out) {
+    out.reset();
+    if (!element) return false;
+    auto list = std::make_unique<NodeListHandle>();
+    for (xmlNodePtr child = xml(element.get())->children; child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE) list->nodes.push_back(child);
+    out.reset(list.release());
+    return true;
+}
+
+bool nodeListLength(const NodeList& list, std::int32_t& length) {
+    if (!list || list->nodes.size() > INT32_MAX) return false;
+    length = static_cast<std::int32_t>(list->nodes.size());
+    return true;
+}
+
+bool nodeListItem(const NodeList& list, std::int32_t index, Node& out) {
+    out.reset();
+    if (!list || index < 0 || static_cast<std::size_t>(index) >= list->nodes.size()) return false;
+    out = wrap(list->nodes[static_cast<std::size_t>(index)]);
+    return true;
+}
+
+bool attributeText(const Node& element, const char* name, std::string& ansi) {
+    ansi.clear();
+    if (!element || name == nullptr) return false;
+    for (xmlAttrPtr attr = xml(element.get())->properties; attr != nullptr; attr = attr->next) {
+        if (attr->ns != nullptr && attr->ns->prefix != nullptr) continue;
+        if (std::strcmp(reinterpret_cast<const char*>(attr->name), name) != 0) continue;
+        XmlString value{xmlNodeListGetString(attr->doc, attr->children, 1)};
+        if (value.text != nullptr) ansi = reinterpret_cast<const char*>(value.text);
+        return true;
+    }
+    return false;
+}
+
+bool elementText(const Node& element, ElementText& out) {
+    out = ElementText();
+    if (!element) return false;
+    xmlNodePtr node = xml(element.get());
+    xmlNodePtr only = node->children;
+    // A binary element normally holds one text node: read it in place, no copy.
+    if (only != nullptr && only->next == nullptr &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
+        if (only->content != nullptr) out.ansi = reinterpret_cast<const char*>(only->content);
+    } else {
+        std::size_t entityBytes = 0;
+        if (!collectText(node->children, out.storage, entityBytes)) {
+            out = ElementText();
+            return false;
+        }
+        out.ansi = out.storage;
+    }
+    out.utf16Length = utf16Units(out.ansi);
+    return true;
+}
+
+bool replaceElementText(const Node& element, std::string_view ansi) {
+    if (!element || ansi.size() > INT32_MAX) return false;
+    xmlNodePtr node = xml(element.get());
+    xmlNodePtr text = xmlNewDocTextLen(node->doc, reinterpret_cast<const xmlChar*>(ansi.data()),
+                                       static_cast<int>(ansi.size()));
+    if (text == nullptr) return false;
+    xmlNodeSetContent(node, nullptr);
+    if (xmlAddChild(node, text) == nullptr) {
+        xmlFreeNode(text);
+        return false;
+    }
+    return true;
+}
+
+bool appendNewElement(const BookDocument& document, const Node& parent, const char* name,
+                      std::string_view ansiText, Node* appended) {
+    if (appended != nullptr) appended->reset();
+    if (!document || !parent || name == nullptr || ansiText.size() > INT32_MAX) return false;
+    xmlNodePtr owner = xml(parent.get());
+    // The new element shares its parent's namespace, so no xmlns="" appears on save.
+    xmlNodePtr created = xmlNewDocNode(xml(document.get()), owner->ns, reinterpret_cast<const xmlChar*>(name), nullptr);
+    if (created == nullptr) return false;
+    if (!ansiText.empty()) {
+        xmlNodePtr text = xmlNewDocTextLen(created->doc, reinterpret_cast<const xmlChar*>(ansiText.data()),
+                                           static_cast<int>(ansiText.size()));
+        if (text == nullptr || xmlAddChild(created, text) == nullptr) {
+            xmlFreeNode(text);
+            xmlFreeNode(created);
+            return false;
+        }
+    }
+    if (xmlAddChild(owner, created) == nullptr) {
+        xmlFreeNode(created);
+        return false;
+    }
+    if (appended != nullptr) *appended = wrap(created);
+    return true;
+}
+
+bool saveBook(const BookDocument& document, const char* path) {
+    if (!document || path == nullptr) return false;
+    xmlDocPtr doc = xml(document.get());
+    SaveTarget target{platform::createForWriting(path)};
+    if (!target.file.isOpen()) return false;
+    // The book keeps the encoding its declaration names; characters that encoding
+    // cannot hold are written as character references.
+    const char* encoding = reinterpret_cast<const char*>(doc->encoding);
+    xmlSaveCtxtPtr save = xmlSaveToIO(writeToFile, keepOpen, &target, encoding, 0);
+    if (save == nullptr) return false;
+    long written = xmlSaveDoc(save, doc);
+    int closed = xmlSaveClose(save);
+    if (written < 0 || closed < 0 || target.failed) return false;
+    if (!platform::flushToDisk(target.file)) return false;
+    return target.file.close();
+}
+
+}  // namespace vellum

@@ -1,0 +1,91 @@
+// The platform layer: files, text conversion between the host's 8-bit strings and
+// UTF-16, the UTC clock, and the few host conventions that differ between Total
+// Commander on Windows and Double Commander on Linux. One implementation per
+// platform (platform_win32.cpp, platform_posix.cpp), chosen by CMake.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vellum::platform {
+
+// An open file. Owns the native handle (a Win32 HANDLE or a file descriptor, -1 when
+// empty) and closes it once, on destruction or on close().
+class File {
+public:
+    File() = default;
+    explicit File(std::intptr_t handle) : handle_(handle) {}
+    File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() { close(); }
+
+    bool isOpen() const { return handle_ != -1; }
+    std::intptr_t native() const { return handle_; }
+    // Closes the handle; false when the system reported an error (data may be lost).
+    bool close();
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+// Opens an existing file for reading, shared for reading only. Empty File on failure.
+File openForReading(const char* path);
+// Creates or truncates a file for writing, shared for reading. Empty File on failure.
+File createForWriting(const char* path);
+
+// The size of an open file in bytes; false when it cannot be had.
+bool fileSize(const File& file, std::uint64_t& size);
+// Reads up to `want` bytes; `got` receives the count (0 at the end of the file).
+bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t& got);
+// Writes all `size` bytes or reports failure (a full disk, an I/O error).
+bool writeAll(const File& file, const void* data, std::size_t size);
+// Makes what was written durable (fsync / FlushFileBuffers).
+bool flushToDisk(const File& file);
+
+bool fileExists(const char* path);
+bool removeFile(const char* path);
+// True when the file exists and must not be written: no write permission for
+// anyone (checked explicitly, since root may write such a file anyway), or the
+// read-only attribute on Windows.
+bool isReadOnly(const char* path);
+// Creates a new, empty file with a unique name in the folder of `path` and returns
+// its name; empty on failure. The caller removes it.
+std::string reserveTempBeside(const char* path);
+// Replaces `target` by `source` in one step, giving `source` the permissions of
+// `target` first. On failure both files are as they were.
+bool replaceFile(const char* source, const char* target);
+
+// The character that joins a folder and a name in a path the host hands over.
+char pathSeparator();
+
+// Host 8-bit text (the ANSI code page on Windows, UTF-8 on Linux) to and from
+// UTF-16. Characters the 8-bit side cannot hold become a space " ".
+std::string toAnsi(std::u16string_view text);
+std::u16string fromAnsi(std::string_view text);
+
+// Compares two host 8-bit strings without regard to letter case, as the host
+// compares file names. True when equal.
+bool equalIgnoringCase(const char* a, const char* b);
+
+// A moment in UTC, as the system clock gives it.
+struct UtcTime {
+    int year = 0;
+    int month = 0;   // 1 to 12
+    int day = 0;     // 1 to 31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+UtcTime utcNow();
+
+// The entry date the host expects in tHeaderData::FileTime: the MS-DOS packed
+// date and time on Windows, a Unix timestamp on Linux.
+std::uint32_t hostFileTime(const UtcTime& time);
+// The FileAttr the host expects for an entry; `kept` is what the host put there.
+std::int32_t hostFileAttr(bool isIndexFile, std::int32_t kept);
+
+}  // namespace vellum::platform

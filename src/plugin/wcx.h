@@ -1,0 +1,131 @@
+// The packer plug-in interface as the host defines it: records, flags, result codes,
+// callback types and the nine exported functions. Nothing else belongs here.
+//
+// Total Commander on 64-bit Windows lays the records out with natural alignment;
+// Double Commander on Linux uses Pascal packed records. The build defines
+// VELLUM_PACKED_HOST_RECORDS for the latter. Both layouts agree up to FileAttr,
+// the last field the library writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifndef VELLUM_EXPORT
+#define VELLUM_EXPORT
+#endif
+
+extern "C" {
+
+typedef void* HANDLE_WCX;
+
+// Operations of ProcessFile.
+enum { PK_SKIP = 0, PK_TEST = 1, PK_EXTRACT = 2 };
+
+// Flags of PackFiles.
+enum { PK_PACK_MOVE_FILES = 1, PK_PACK_SAVE_PATHS = 2, PK_PACK_ENCRYPT = 4 };
+
+// Capability bits of GetPackerCaps.
+enum {
+    PK_CAPS_NEW = 1,
+    PK_CAPS_MODIFY = 2,
+    PK_CAPS_MULTIPLE = 4,
+    PK_CAPS_DELETE = 8,
+    PK_CAPS_OPTIONS = 16,
+    PK_CAPS_MEMPACK = 32,
+    PK_CAPS_BY_CONTENT = 64,
+    PK_CAPS_SEARCHTEXT = 128,
+    PK_CAPS_HIDE = 256,
+    PK_CAPS_ENCRYPT = 512
+};
+
+// Result codes.
+enum {
+    E_END_ARCHIVE = 10,
+    E_NO_MEMORY = 11,
+    E_BAD_DATA = 12,
+    E_BAD_ARCHIVE = 13,
+    E_UNKNOWN_FORMAT = 14,
+    E_EOPEN = 15,
+    E_ECREATE = 16,
+    E_ECLOSE = 17,
+    E_EREAD = 18,
+    E_EWRITE = 19,
+    E_SMALL_BUF = 20,
+    E_EABORTED = 21,
+    E_NO_FILES = 22,
+    E_TOO_MANY_FILES = 23,
+    E_NOT_SUPPORTED = 24
+};
+
+// Open modes of tOpenArchiveData.
+enum { PK_OM_LIST = 0, PK_OM_EXTRACT = 1 };
+
+#ifdef VELLUM_PACKED_HOST_RECORDS
+#pragma pack(push, 1)
+#endif
+
+typedef struct {
+    char ArcName[260];
+    char FileName[260];
+    int Flags;
+    int PackSize;
+    int UnpSize;
+    int HostOS;
+    int FileCRC;
+    int FileTime;
+    int UnpVer;
+    int Method;
+    int FileAttr;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+} tHeaderData;
+
+typedef struct {
+    char* ArcName;
+    int OpenMode;
+    int OpenResult;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+} tOpenArchiveData;
+
+#ifdef VELLUM_PACKED_HOST_RECORDS
+#pragma pack(pop)
+#endif
+
+// The host's progress callback: a file name and a byte count; 0 back means abort.
+typedef int (*tProcessDataProc)(char* FileName, int Size);
+// The host's volume callback; stored, never called (a book has no volumes).
+typedef int (*tChangeVolProc)(char* ArcName, int Mode);
+
+VELLUM_EXPORT HANDLE_WCX OpenArchive(tOpenArchiveData* ArchiveData);
+VELLUM_EXPORT int ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData);
+VELLUM_EXPORT int ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName);
+VELLUM_EXPORT int CloseArchive(HANDLE_WCX hArcData);
+VELLUM_EXPORT void SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc);
+VELLUM_EXPORT void SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc);
+VELLUM_EXPORT int GetPackerCaps(void);
+VELLUM_EXPORT int PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
+VELLUM_EXPORT int CanYouHandleThisFile(char* FileName);
+
+}  // extern "C"
+
+// Both layouts agree up to FileAttr; after it they differ as each host defines.
+static_assert(offsetof(tHeaderData, FileName) == 260);
+static_assert(offsetof(tHeaderData, Flags) == 520);
+static_assert(offsetof(tHeaderData, FileTime) == 540);
+static_assert(offsetof(tHeaderData, FileAttr) == 552);
+static_assert(offsetof(tOpenArchiveData, OpenMode) == 8);
+static_assert(offsetof(tOpenArchiveData, OpenResult) == 12);
+static_assert(offsetof(tOpenArchiveData, CmtBuf) == 16);
+static_assert(offsetof(tOpenArchiveData, CmtState) == 32);
+#ifdef VELLUM_PACKED_HOST_RECORDS
+static_assert(sizeof(tHeaderData) == 576 && offsetof(tHeaderData, CmtBuf) == 556);
+static_assert(sizeof(tOpenArchiveData) == 36);
+#else
+static_assert(sizeof(tHeaderData) == 584 && offsetof(tHeaderData, CmtBuf) == 560);
+static_assert(sizeof(tOpenArchiveData) == 40);
+#endif
