@@ -1,0 +1,203 @@
+// Packing files into a book: which names replace which elements, what the run
+// answers, and that a book on disk changes only through a completed save.
+#include "platform/fault_seam.h"
+#include "platform/platform.h"
+#include "support/book_fixture.h"
+#include "support/pack_helpers.h"
+
+#include <gtest/gtest.h>
+
+using namespace vellum;
+using namespace vellum::test;
+
+namespace {
+
+// A folder with a book of three binaries and a few source files.
+class PackFilesRun : public testing::Test {
+protected:
+    void SetUp() override {
+        bookPath = dir.file("book.fb2");
+        writeFile(bookPath, test::book("<description><document-info><history><p>old</p></history></document-info>"
+                                       "</description><body><p>text</p></body>" +
+                                       binary("cover.jpg", "image/jpeg", "T0xE") +
+                                       binary("pic.png", "image/png", "T0xE") +
+                                       binary("cover.jpg", "image/jpeg", "U0VDT05E")));
+        srcPath = dir.path().string() + platform::pathSeparator();
+        writeFile(dir.file("cover.jpg"), "NEW");
+        writeFile(dir.file("pic.png"), "PNG!");
+        writeFile(dir.file("other.txt"), "unmatched");
+    }
+    void TearDown() override { platform::disarmFaults(); }
+
+    // The decoded content of each entry of the book, in listing order.
+    std::vector<std::string> contents() {
+        TempDir out;
+        std::vector<std::string> bytes;
+        tOpenArchiveData data{};
+        data.ArcName = const_cast<char*>(bookPath.c_str());
+        HANDLE_WCX handle = OpenArchive(&data);
+        tHeaderData header{};
+        while (handle != nullptr && ReadHeader(handle, &header) == 0 && std::string(header.FileName) != "files.bbs") {
+            std::string target = out.file("entry" + std::to_string(bytes.size()));  // ids may repeat
+            EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, target.data()), 0);
+            bytes.push_back(readFile(target));
+        }
+        CloseArchive(handle);
+        return bytes;
+    }
+    std::string history() {
+        LoadedBook book(readFile(bookPath));
+        NodeList notes;
+        std::int32_t count = 0;
+        if (!selectNodes(book.document, "FictionBook/description/document-info/history/p", notes) ||
+            !nodeListLength(notes, count))
+            return "";
+        std::string all;
+        for (std::int32_t i = 0; i < count; ++i) {
+            Node note;
+            ElementText text;
+            if (nodeListItem(notes, i, note) && elementText(note, text)) all += std::string(text.ansi) + "|";
+        }
+        return all;
+    }
+
+    TempDir dir;
+    std::string bookPath;
+    std::string srcPath;
+};
+
+TEST_F(PackFilesRun, ReplacesFirstMatchIgnoringCaseAndNotesTheRun) {
+    writeFile(dir.file("COVER.JPG"), "NEW");
+    EXPECT_EQ(pack(bookPath, srcPath, {"COVER.JPG", "other.txt"}), 0);
+    EXPECT_EQ(contents(), (std::vector<std::string>{"NEW", "OLD", "SECOND"}));
+    std::string notes = history();
+    EXPECT_EQ(notes.rfind("old|v++++1 ", 0), 0u) << notes;
+    EXPECT_NE(notes.find(" 1 items replaced(vellum Oct 23 2025 02:22:04) |"), std::string::npos) << notes;
+    EXPECT_TRUE(exists(dir.file("COVER.JPG"))) << "without a move the sources stay";
+    std::vector<ListedEntry> entries = listBook(bookPath);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].name, "cover.jpg") << "the id is not changed";
+    EXPECT_EQ(entries[0].unpSize, 3);
+}
+
+TEST_F(PackFilesRun, CountsFilesBbsAndNamesListedTwice) {
+    EXPECT_EQ(pack(bookPath, srcPath, {"FILES.BBS", "pic.png", "pic.png", "nothing"}), 0);
+    EXPECT_EQ(contents(), (std::vector<std::string>{"OLD", "PNG!", "SECOND"}));
+    EXPECT_NE(history().find(" 3 items replaced"), std::string::npos);
+}
+
+TEST_F(PackFilesRun, EmptyListStillSavesANoteWithCountZero) {
+    EXPECT_EQ(pack(bookPath, srcPath, {}), 0);
+    EXPECT_EQ(contents(), (std::vector<std::string>{"OLD", "OLD", "SECOND"}));
+    EXPECT_NE(history().find(" 0 items replaced"), std::string::npos);
+}
+
+TEST_F(PackFilesRun, MoveDeletesOnlyWhatTheBookNowHolds) {
+    EXPECT_EQ(pack(bookPath, srcPath, {"cover.jpg", "other.txt", "files.bbs"}, PK_PACK_MOVE_FILES), 0);
+    EXPECT_FALSE(exists(dir.file("cover.jpg")));
+    EXPECT_TRUE(exists(dir.file("other.txt")));
+    EXPECT_TRUE(exists(dir.file("pic.png")));
+}
+
+TEST_F(PackFilesRun, RejectedElementIsNeverMatched) {
+    writeFile(bookPath, test::book("<binary id=\"pic.png\">T0xE<x/></binary>" + binary("pic.png", "", "T0xE")));
+    EXPECT_EQ(pack(bookPath, srcPath, {"pic.png"}), 0);
+    EXPECT_EQ(contents(), (std::vector<std::string>{"PNG!"}));
+}
+
+TEST_F(PackFilesRun, SourceFolderIsJoinedWithoutASeparator) {
+    writeFile(dir.file("prefix-pic.png"), "JOINED");
+    EXPECT_EQ(pack(bookPath, dir.file("prefix-"), {"pic.png"}), 0);
+    EXPECT_EQ(contents()[1], "JOINED");
+}
+
+struct FailureCase {
+    const char* label;
+    std::vector<std::string> names;
+    const char* subPath;
+    int result;
+};
+
+class PackFilesFailures : public PackFilesRun, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(PackFilesFailures, LeaveBookAndSourcesUntouched) {
+    const FailureCase& c = GetParam();
+    std::uint64_t before = fileHash(bookPath);
+    EXPECT_EQ(pack(bookPath, srcPath, c.names, PK_PACK_MOVE_FILES, c.subPath), c.result);
+    EXPECT_EQ(fileHash(bookPath), before);
+    EXPECT_TRUE(exists(dir.file("cover.jpg")));
+    EXPECT_TRUE(exists(dir.file("pic.png")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4) << "no temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, PackFilesFailures,
+    testing::Values(FailureCase{"SubPath", {"cover.jpg"}, "sub", E_NOT_SUPPORTED},
+                    FailureCase{"EmptySubPath", {"cover.jpg"}, "", E_NOT_SUPPORTED},
+                    FailureCase{"BackslashInThirdName", {"cover.jpg", "pic.png", "a\\b"}, nullptr, E_NOT_SUPPORTED},
+                    FailureCase{"OverlongName", {std::string(33000, 'n')}, nullptr, E_NOT_SUPPORTED}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.label); });
+
+TEST_F(PackFilesRun, MissingSourceNamedInTheList) {
+    std::filesystem::remove(dir.file("cover.jpg"));
+    std::uint64_t before = fileHash(bookPath);
+    EXPECT_EQ(pack(bookPath, srcPath, {"pic.png", "cover.jpg"}, PK_PACK_MOVE_FILES), E_EOPEN);
+    EXPECT_EQ(fileHash(bookPath), before);
+    EXPECT_TRUE(exists(dir.file("pic.png")));
+}
+
+TEST_F(PackFilesRun, BookThatDoesNotLoadIsNeverCreated) {
+    std::string missing = dir.file("missing.fb2");
+    EXPECT_EQ(pack(missing, srcPath, {"cover.jpg"}), E_EOPEN);
+    EXPECT_EQ(pack(missing, srcPath, {"cover.jpg"}, 0, "sub"), E_EOPEN) << "the load comes first";
+    EXPECT_FALSE(exists(missing));
+    writeFile(missing, "not xml");
+    EXPECT_EQ(pack(missing, srcPath, {"cover.jpg"}), E_EOPEN);
+    EXPECT_EQ(readFile(missing), "not xml");
+}
+
+TEST_F(PackFilesRun, OtherRootIsSavedWithoutANote) {
+    writeFile(bookPath, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<html><binary id=\"pic.png\">T0xE</binary></html>\n");
+    EXPECT_EQ(pack(bookPath, srcPath, {"pic.png"}), 0);
+    EXPECT_EQ(readFile(bookPath).find("v++++1"), std::string::npos);
+    EXPECT_NE(readFile(bookPath).find("T0xE"), std::string::npos) << "no element matched";
+}
+
+TEST_F(PackFilesRun, ReadOnlyBookIsRefusedUntouched) {
+    std::uint64_t before = fileHash(bookPath);
+    std::filesystem::permissions(bookPath, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+    EXPECT_EQ(pack(bookPath, srcPath, {"cover.jpg"}, PK_PACK_MOVE_FILES), E_EWRITE);
+    EXPECT_EQ(fileHash(bookPath), before);
+    EXPECT_TRUE(exists(dir.file("cover.jpg")));
+    std::filesystem::permissions(bookPath, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+}
+
+TEST_F(PackFilesRun, KeepsTheBooksPermissions) {
+    using std::filesystem::perms;
+    if (platform::pathSeparator() == '\\') GTEST_SKIP() << "Unix permissions only";
+    std::filesystem::permissions(bookPath, perms::owner_read | perms::owner_write | perms::group_read);
+    EXPECT_EQ(pack(bookPath, srcPath, {"cover.jpg"}), 0);
+    EXPECT_EQ(std::filesystem::status(bookPath).permissions(), perms::owner_read | perms::owner_write | perms::group_read);
+}
+
+// A save that fails at any step (the temporary file, a write, the flush, the final
+// rename) leaves the book byte for byte as it was and no temporary file behind.
+class FailedSave : public PackFilesRun, public testing::WithParamInterface<platform::Fault> {};
+
+TEST_P(FailedSave, LeavesTheBookAsItWas) {
+    std::uint64_t before = fileHash(bookPath);
+    // The first create/open/write of the run belongs to the save only for these kinds.
+    platform::armFault(GetParam(), 1);
+    EXPECT_EQ(pack(bookPath, srcPath, {"cover.jpg"}, PK_PACK_MOVE_FILES), E_EWRITE);
+    platform::disarmFaults();
+    EXPECT_EQ(fileHash(bookPath), before);
+    EXPECT_TRUE(exists(dir.file("cover.jpg")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4) << "no temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailedSave,
+                         testing::Values(platform::Fault::create, platform::Fault::write, platform::Fault::flush,
+                                         platform::Fault::rename));
+
+}  // namespace
