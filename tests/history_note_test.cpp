@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 using namespace vellum;
 using namespace vellum::test;
 
@@ -43,6 +45,14 @@ TEST_P(HistoryShapes, NoteGoesUnderTheFirstHistoryCreatingWhatIsMissing) {
     ASSERT_EQ(appendHistoryNote(book.document, 4), 1);
     std::string text = saved(book);
     std::string description = between(text, "<description", "</description>");
+    if (isWine()) {
+        // Wine's MSXML declares the parent's namespace again on every element it
+        // creates; Windows' does not. The book means the same, so compare without it.
+        std::cout << "[   WINE   ] ignoring redundant xmlns on created elements\n";
+        const std::string redundant = " xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\"";
+        for (std::size_t at; (at = description.find(redundant)) != std::string::npos;)
+            description.erase(at, redundant.size());
+    }
     std::size_t note = description.find("<p>v++++1 ");
     ASSERT_NE(note, std::string::npos) << text;
     std::size_t end = description.find("</p>", note);

@@ -72,6 +72,7 @@ TEST(ReadHeader, WritesOnlyTheFieldsOfEachEntry) {
     EXPECT_EQ(header.CmtBufSize, 0x5A5A5A5A);
     EXPECT_EQ(header.FileCRC, 0);
     EXPECT_EQ(header.FileAttr, platform::hostFileAttr(false, 0x5A5A5A5A));
+    header.FileAttr = 0x5A5A5A5A;  // what the host holds there now is what the index file keeps
     ASSERT_EQ(ReadHeader(book.handle, &header), 0);
     EXPECT_STREQ(header.FileName, "files.bbs");
     EXPECT_EQ(header.Flags, 0);

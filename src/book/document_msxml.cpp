@@ -1,0 +1,194 @@
+// The document service over MSXML's DOMDocument, reached through COM. Handles are
+// MSXML's own interface pointers: a DocumentHandle is an IXMLDOMDocument, a
+// NodeHandle an IXMLDOMNode and a NodeListHandle an IXMLDOMNodeList, each holding
+// one reference that its release functor gives back.
+#include "book/document.h"
+
+#include "platform/fault_seam.h"
+#include "platform/platform.h"
+#include "platform/win32_owners.h"
+
+#include <msxml.h>
+
+namespace vellum {
+
+namespace {
+
+using win32::Bstr;
+using win32::ComPtr;
+using win32::Variant;
+
+// DOMDocument and IXMLDOMDocument.
+constexpr CLSID kDomDocumentClass = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kDomDocumentInterface = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+IXMLDOMDocument* dom(const DocumentHandle* d) {
+    return reinterpret_cast<IXMLDOMDocument*>(const_cast<DocumentHandle*>(d));
+}
+IXMLDOMNode* dom(const NodeHandle* n) { return reinterpret_cast<IXMLDOMNode*>(const_cast<NodeHandle*>(n)); }
+IXMLDOMNodeList* dom(const NodeListHandle* l) {
+    return reinterpret_cast<IXMLDOMNodeList*>(const_cast<NodeListHandle*>(l));
+}
+
+// A status is judged by its sign; a success without the object asked for is a failure too.
+bool succeeded(HRESULT status, const void* result) { return SUCCEEDED(status) && result != nullptr; }
+// The same for a call that fills `result`; taken by reference, so the pointer is read
+// after the call has run.
+template <typename T>
+bool succeeded(HRESULT status, const ComPtr<T>& result) {
+    return SUCCEEDED(status) && result != nullptr;
+}
+
+Bstr wide(std::string_view ansi) { return Bstr(platform::fromAnsi(ansi)); }
+
+}  // namespace
+
+void DocumentRelease::operator()(DocumentHandle* document) const noexcept {
+    if (document != nullptr) dom(document)->Release();
+}
+void NodeRelease::operator()(NodeHandle* node) const noexcept {
+    if (node != nullptr) dom(node)->Release();
+}
+void NodeListRelease::operator()(NodeListHandle* list) const noexcept {
+    if (list != nullptr) dom(list)->Release();
+}
+
+BookDocument loadBook(const char* path) {
+    if (path == nullptr) return nullptr;
+    // DOMDocument would also fetch a URL; a book is a file, so only a path that opens
+    // as one is handed over. The probe closes before the load.
+    if (!platform::openForReading(path).isOpen()) return nullptr;
+
+    ComPtr<IXMLDOMDocument> document;
+    if (!succeeded(CoCreateInstance(kDomDocumentClass, nullptr, CLSCTX_ALL, kDomDocumentInterface,
+                                    reinterpret_cast<void**>(document.GetAddressOf())),
+                   document))
+        return nullptr;
+    // The load is complete when it returns, keeps white space between inline
+    // elements, and never loads an external entity or DTD.
+    if (FAILED(document->put_async(VARIANT_FALSE)) || FAILED(document->put_preserveWhiteSpace(VARIANT_TRUE)) ||
+        FAILED(document->put_resolveExternals(VARIANT_FALSE)) || FAILED(document->put_validateOnParse(VARIANT_FALSE)))
+        return nullptr;
+
+    Variant source;
+    if (!source.setText(platform::fromAnsi(path))) return nullptr;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    if (FAILED(document->load(source.get(), &loaded)) || loaded == VARIANT_FALSE) return nullptr;
+    return BookDocument(reinterpret_cast<DocumentHandle*>(document.Detach()));
+}
+
+bool selectNodes(const BookDocument& document, const char* pattern, NodeList& out) {
+    out.reset();
+    if (!document || pattern == nullptr) return false;
+    Bstr query = wide(pattern);
+    if (!query.ok()) return false;
+    IXMLDOMNodeList* list = nullptr;
+    HRESULT status = dom(document.get())->selectNodes(query.get(), &list);
+    out.reset(reinterpret_cast<NodeListHandle*>(list));
+    return succeeded(status, list);
+}
+
+bool selectChildElements(const Node& element, NodeList& out) {
+    out.reset();
+    if (!element) return false;
+    Bstr query(u"*");
+    if (!query.ok()) return false;
+    IXMLDOMNodeList* list = nullptr;
+    HRESULT status = dom(element.get())->selectNodes(query.get(), &list);
+    out.reset(reinterpret_cast<NodeListHandle*>(list));
+    return succeeded(status, list);
+}
+
+bool nodeListLength(const NodeList& list, std::int32_t& length) {
+    if (!list) return false;
+    long value = 0;
+    if (FAILED(dom(list.get())->get_length(&value))) return false;
+    length = static_cast<std::int32_t>(value);
+    return true;
+}
+
+bool nodeListItem(const NodeList& list, std::int32_t index, Node& out) {
+    out.reset();
+    if (!list) return false;
+    IXMLDOMNode* node = nullptr;
+    HRESULT status = dom(list.get())->get_item(index, &node);
+    out.reset(reinterpret_cast<NodeHandle*>(node));
+    return succeeded(status, node);
+}
+
+bool attributeText(const Node& element, const char* name, std::string& ansi) {
+    ansi.clear();
+    if (!element || name == nullptr) return false;
+    ComPtr<IXMLDOMNamedNodeMap> attributes;
+    if (!succeeded(dom(element.get())->get_attributes(attributes.GetAddressOf()), attributes)) return false;
+    Bstr attributeName = wide(name);
+    if (!attributeName.ok()) return false;
+    ComPtr<IXMLDOMNode> attribute;
+    if (!succeeded(attributes->getNamedItem(attributeName.get(), attribute.GetAddressOf()), attribute))
+        return false;
+    // An attribute whose value cannot be read counts as present and empty.
+    Bstr value;
+    if (SUCCEEDED(attribute->get_text(value.receive()))) ansi = platform::toAnsi(value.text());
+    return true;
+}
+
+bool elementText(const Node& element, ElementText& out) {
+    out = ElementText();
+    if (!element) return false;
+    Bstr text;
+    if (FAILED(dom(element.get())->get_text(text.receive()))) return false;
+    std::u16string_view units = text.text();
+    out.utf16Length = static_cast<std::int64_t>(units.size());
+    out.storage = platform::toAnsi(units);
+    out.ansi = out.storage;
+    return true;
+}
+
+bool replaceElementText(const Node& element, std::string_view ansi) {
+    if (!element) return false;
+    Bstr text = wide(ansi);
+    if (!text.ok()) return false;
+    return SUCCEEDED(dom(element.get())->put_text(text.get()));
+}
+
+bool appendNewElement(const BookDocument& document, const Node& parent, const char* name,
+                      std::string_view ansiText, Node* appended) {
+    if (appended != nullptr) appended->reset();
+    if (!document || !parent || name == nullptr) return false;
+    // The new element takes its parent's namespace, so the saved book carries no xmlns="".
+    Bstr space;
+    if (FAILED(dom(parent.get())->get_namespaceURI(space.receive()))) return false;
+    Bstr elementName = wide(name);
+    if (!elementName.ok()) return false;
+    Variant type;
+    type.setInt(NODE_ELEMENT);
+    ComPtr<IXMLDOMNode> created;
+    if (!succeeded(dom(document.get())->createNode(type.get(), elementName.get(), space.get(), created.GetAddressOf()),
+                   created))
+        return false;
+    if (!ansiText.empty()) {
+        Bstr text = wide(ansiText);
+        if (!text.ok() || FAILED(created->put_text(text.get()))) return false;
+    }
+    ComPtr<IXMLDOMNode> added;
+    if (!succeeded(dom(parent.get())->appendChild(created.Get(), added.GetAddressOf()), added)) return false;
+    if (appended != nullptr) appended->reset(reinterpret_cast<NodeHandle*>(added.Detach()));
+    return true;
+}
+
+bool saveBook(const BookDocument& document, const char* path) {
+    if (!document || path == nullptr) return false;
+    // DOMDocument creates and writes the file itself; the test seam for both steps
+    // stands at its door.
+    if (platform::faultHit(platform::Fault::create) || platform::faultHit(platform::Fault::write)) return false;
+    Variant target;
+    if (!target.setText(platform::fromAnsi(path))) return false;
+    if (FAILED(dom(document.get())->save(target.get()))) return false;
+    // DOMDocument does not say the bytes reached the disk: reopen and flush.
+    platform::File written(reinterpret_cast<std::intptr_t>(
+        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!written.isOpen() || !platform::flushToDisk(written)) return false;
+    return written.close();
+}
+
+}  // namespace vellum

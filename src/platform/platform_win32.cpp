@@ -1,0 +1,218 @@
+#include "platform/platform.h"
+
+#include "platform/fault_seam.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+
+namespace vellum::platform {
+
+namespace {
+
+HANDLE handleOf(const File& file) { return reinterpret_cast<HANDLE>(file.native()); }
+
+// INVALID_HANDLE_VALUE is -1, so a failed CreateFileA gives an empty File.
+File adopt(HANDLE handle) { return File(reinterpret_cast<std::intptr_t>(handle)); }
+
+// The largest piece one call of ReadFile, WriteFile or a code page conversion takes.
+constexpr std::size_t kMaxPiece = 1u << 30;
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+bool File::close() {
+    if (handle_ == -1) return true;
+    HANDLE handle = reinterpret_cast<HANDLE>(handle_);
+    handle_ = -1;
+    return CloseHandle(handle) != 0;
+}
+
+File openForReading(const char* path) {
+    if (faultHit(Fault::open)) return File();
+    return adopt(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
+}
+
+File createForWriting(const char* path) {
+    if (faultHit(Fault::create)) return File();
+    return adopt(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
+}
+
+bool fileSize(const File& file, std::uint64_t& size) {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(handleOf(file), &value) || value.QuadPart < 0) return false;
+    size = static_cast<std::uint64_t>(value.QuadPart);
+    return true;
+}
+
+bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t& got) {
+    got = 0;
+    if (faultHit(Fault::read)) return false;
+    DWORD read = 0;
+    if (!ReadFile(handleOf(file), buffer, want, &read, nullptr)) return false;
+    got = read;
+    return true;
+}
+
+bool writeAll(const File& file, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        if (faultHit(Fault::write)) return false;
+        DWORD written = 0;
+        DWORD piece = static_cast<DWORD>(std::min(size, kMaxPiece));
+        if (!WriteFile(handleOf(file), p, piece, &written, nullptr) || written == 0) return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool flushToDisk(const File& file) {
+    if (faultHit(Fault::flush)) return false;
+    return FlushFileBuffers(handleOf(file)) != 0;
+}
+
+bool fileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool removeFile(const char* path) {
+    if (faultHit(Fault::remove)) return false;
+    return DeleteFileA(path) != 0;
+}
+
+bool isReadOnly(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+std::string reserveTempBeside(const char* path) {
+    if (faultHit(Fault::create)) return std::string();
+    static std::atomic<unsigned> counter{0};
+    // A short name in the book's folder: the replacement is then a rename on one
+    // volume, and a book whose own path is near the ANSI length limit still fits.
+    std::string folder(path);
+    std::size_t cut = folder.find_last_of("\\/");
+    folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "~vellum-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                      counter.fetch_add(1));
+        std::string candidate = folder + name;
+        File reserved = adopt(CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (reserved.isOpen()) return candidate;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return std::string();
+}
+
+bool replaceFile(const char* source, const char* target) {
+    if (faultHit(Fault::rename)) return false;
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // A read-only book is not replaced; the new file takes the book's other attributes.
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
+        const DWORD settable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                               FILE_ATTRIBUTE_TEMPORARY;
+        DWORD kept = attributes & settable;
+        if (!SetFileAttributesA(source, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) return false;
+    }
+    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+char pathSeparator() { return '\\'; }
+
+std::string toAnsi(std::u16string_view text) {
+    // Where the system code page is UTF-8 every character can be written, and the
+    // conversion refuses a default character.
+    const char* fallback = GetACP() == CP_UTF8 ? nullptr : " ";
+    std::string out;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        std::size_t piece = std::min(text.size() - done, kMaxPiece);
+        // A surrogate pair is never split between two pieces.
+        if (done + piece < text.size() && text[done + piece - 1] >= 0xD800 && text[done + piece - 1] <= 0xDBFF)
+            --piece;
+        auto* units = reinterpret_cast<LPCWCH>(text.data() + done);
+        int length = static_cast<int>(piece);
+        int size = WideCharToMultiByte(CP_ACP, 0, units, length, nullptr, 0, fallback, nullptr);
+        if (size <= 0) return std::string();
+        std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(size));
+        if (WideCharToMultiByte(CP_ACP, 0, units, length, out.data() + at, size, fallback, nullptr) != size)
+            return std::string();
+        done += piece;
+    }
+    return out;
+}
+
+std::u16string fromAnsi(std::string_view text) {
+    std::u16string out;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        std::size_t piece = std::min(text.size() - done, kMaxPiece);
+        if (done + piece < text.size()) {
+            // In a double-byte code page, end the piece on a character boundary.
+            std::size_t i = 0, boundary = 0;
+            while (i < piece) {
+                boundary = i;
+                i += IsDBCSLeadByte(static_cast<BYTE>(text[done + i])) ? 2 : 1;
+            }
+            if (i == piece) boundary = piece;
+            if (boundary > 0) piece = boundary;
+        }
+        const char* bytes = text.data() + done;
+        int length = static_cast<int>(piece);
+        int size = MultiByteToWideChar(CP_ACP, 0, bytes, length, nullptr, 0);
+        if (size <= 0) return std::u16string();
+        std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(size));
+        if (MultiByteToWideChar(CP_ACP, 0, bytes, length, reinterpret_cast<LPWSTR>(out.data() + at), size) != size)
+            return std::u16string();
+        done += piece;
+    }
+    return out;
+}
+
+bool equalIgnoringCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+
+UtcTime utcNow() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    UtcTime t;
+    t.year = now.wYear;
+    t.month = now.wMonth;
+    t.day = now.wDay;
+    t.hour = now.wHour;
+    t.minute = now.wMinute;
+    t.second = now.wSecond;
+    return t;
+}
+
+// Total Commander reads FileTime as an MS-DOS date and time. The UTC time goes in as
+// it is, without conversion to local time.
+std::uint32_t hostFileTime(const UtcTime& time) {
+    auto field = [](int value, unsigned bits) { return static_cast<std::uint32_t>(value) & ((1u << bits) - 1); };
+    return field(time.year - 1980, 7) << 25 | field(time.month, 4) << 21 | field(time.day, 5) << 16 |
+           field(time.hour, 5) << 11 | field(time.minute, 6) << 5 | field(time.second / 2, 5);
+}
+
+// Total Commander's FileAttr: no attribute for an element; the index file keeps
+// whatever the host's record held.
+std::int32_t hostFileAttr(bool isIndexFile, std::int32_t kept) { return isIndexFile ? kept : 0; }
+
+}  // namespace vellum::platform
