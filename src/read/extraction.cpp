@@ -2,6 +2,8 @@
 
 #include "book/binary_entry.h"
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -11,6 +13,20 @@ namespace {
 
 constexpr std::size_t kPathBuffer = 33000;
 constexpr std::size_t kOutputBlock = 1 << 16;
+
+// Each character's 6-bit value already shifted to its place in a group of four, or
+// kNotInGroup for anything but the 64 alphabet characters ("=" included).
+constexpr std::uint32_t kNotInGroup = 0x80000000u;
+constexpr auto kPlaced = [] {
+    std::array<std::array<std::uint32_t, 256>, 4> placed{};
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int position = 0; position < 4; ++position) {
+        for (auto& value : placed[position]) value = kNotInGroup;
+        for (std::uint32_t i = 0; i < 64; ++i)
+            placed[position][static_cast<unsigned char>(alphabet[i])] = i << (6 * (3 - position));
+    }
+    return placed;
+}();
 
 // Closes and deletes a target that must not remain, and answers `code`.
 int discard(platform::File& file, const std::string& path, int code) {
@@ -67,32 +83,52 @@ int decodeBinaryToFile(const BookArchive& archive, std::string_view text, const 
     char* reportName = const_cast<char*>(targetPath.c_str());
     std::vector<unsigned char> block(kOutputBlock);
     std::size_t used = 0;
-    unsigned group[4];
+    std::uint32_t group = 0;  // the characters held so far, 6 bits each
     int held = 0;
-    for (unsigned char c : text) {
-        signed char v = kBase64Values[c];
-        if (v == kBase64Pad) break;
-        if (v < 0) continue;
-        group[held++] = static_cast<unsigned>(v);
-        if (held < 4) continue;
-        held = 0;
-        block[used++] = static_cast<unsigned char>((group[0] << 2) | (group[1] >> 4));
-        block[used++] = static_cast<unsigned char>((group[1] << 4) | (group[2] >> 2));
-        block[used++] = static_cast<unsigned char>((group[2] << 6) | group[3]);
-        if (progress != nullptr && progress(reportName, 3) == 0) return discard(file, targetPath, E_EABORTED);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = p + text.size();
+    auto emit = [&](std::uint32_t bits) {
+        block[used] = static_cast<unsigned char>(bits >> 16);
+        block[used + 1] = static_cast<unsigned char>(bits >> 8);
+        block[used + 2] = static_cast<unsigned char>(bits);
+        used += 3;
+    };
+    while (p < end) {
         if (used + 3 > block.size()) {
             if (!platform::writeAll(file, block.data(), used)) return discard(file, targetPath, E_EWRITE);
             used = 0;
         }
+        if (held == 0) {
+            // The usual case: four alphabet characters in a row make one group.
+            std::size_t room = (block.size() - used) / 3;
+            while (room > 0 && end - p >= 4) {
+                std::uint32_t bits = kPlaced[0][p[0]] | kPlaced[1][p[1]] | kPlaced[2][p[2]] | kPlaced[3][p[3]];
+                if (bits & kNotInGroup) break;
+                emit(bits);
+                p += 4;
+                --room;
+                if (progress != nullptr && progress(reportName, 3) == 0) return discard(file, targetPath, E_EABORTED);
+            }
+            if (room == 0 || p >= end) continue;
+        }
+        signed char v = kBase64Values[*p++];
+        if (v == kBase64Pad) break;
+        if (v < 0) continue;
+        group = (group << 6) | static_cast<std::uint32_t>(v);
+        if (++held < 4) continue;
+        emit(group);
+        group = 0;
+        held = 0;
+        if (progress != nullptr && progress(reportName, 3) == 0) return discard(file, targetPath, E_EABORTED);
     }
     if (held > 0) {
         // A final group of k characters gives k - 1 bytes; its missing characters count as zero.
-        for (int k = held; k < 4; ++k) group[k] = 0;
-        unsigned char tail[3] = {static_cast<unsigned char>((group[0] << 2) | (group[1] >> 4)),
-                                 static_cast<unsigned char>((group[1] << 4) | (group[2] >> 2)),
-                                 static_cast<unsigned char>((group[2] << 6) | group[3])};
-        std::memcpy(block.data() + used, tail, static_cast<std::size_t>(held - 1));
-        used += static_cast<std::size_t>(held - 1);
+        if (used + 3 > block.size()) {
+            if (!platform::writeAll(file, block.data(), used)) return discard(file, targetPath, E_EWRITE);
+            used = 0;
+        }
+        emit(group << (6 * (4 - held)));
+        used -= static_cast<std::size_t>(4 - held);
         if (progress != nullptr && progress(reportName, held - 1) == 0)
             return discard(file, targetPath, E_EABORTED);
     }
