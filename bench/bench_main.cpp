@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
 
     // Replacing one 5 MB picture in a 50 MB book, against loading and saving it
     // with libxml2 alone.
-    vellum::bench::writeSyntheticBook(replaceBook, 10, 5 << 20, 2);
+    vellum::bench::writeSyntheticBook(replaceBook, 7, 5 << 20, 2);
     fs::path source = work / "src";
     fs::create_directories(source);
     {
