@@ -1,0 +1,106 @@
+// What the command-line host needs from the system it runs on: loading the plug-in
+// module, preparing the calling thread, files and folders, the terminal, and the
+// host conventions that differ between platforms (entry dates, name comparison,
+// file names the system accepts). One implementation per platform, chosen by CMake
+// (host_posix.cpp, host_win32.cpp). Paths are the host's 8-bit strings: UTF-8 on
+// Linux, the ANSI code page on Windows, exactly as the plug-in receives them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vellum::host {
+
+// A loaded plug-in module, unloaded on destruction.
+class Library {
+public:
+    Library() = default;
+    Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    Library& operator=(Library&& other) noexcept;
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    ~Library();
+
+    // Loads the module at `path` (never searched for along the system's library
+    // path). On failure the Library is empty and `error` says why.
+    static Library load(const std::string& path, std::string& error);
+    // The address of an exported function, null when the module lacks it.
+    void* symbol(const char* name) const;
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    void* handle_ = nullptr;
+};
+
+// Prepares the calling thread as a file manager does before it calls a plug-in
+// (COM on Windows) and undoes it on destruction.
+class HostThread {
+public:
+    HostThread();
+    ~HostThread();
+    HostThread(const HostThread&) = delete;
+    HostThread& operator=(const HostThread&) = delete;
+    // False when the thread could not be prepared; `error` then says why.
+    bool ready(std::string& error) const;
+
+private:
+    long status_ = 0;
+};
+
+// Process-wide settings made once at start (a closed pipe is reported as a write
+// error rather than ending the process).
+void prepareProcess();
+
+// The folder of the running executable, ending with a separator.
+std::string executableFolder();
+
+// The separator the host puts between a folder and a name, and whether `c` may
+// separate path components on this system.
+char separator();
+bool isSeparator(char c);
+// `path` made absolute against the current folder, without resolving links.
+std::string absolutePath(const std::string& path);
+
+enum class PathKind { missing, file, folder, other };
+PathKind pathKind(const std::string& path);
+// True when the file exists but has no write permission (also for root) or carries
+// the read-only attribute.
+bool isReadOnly(const std::string& path);
+// True when the file can be opened for reading; otherwise `error` says why.
+bool canRead(const std::string& path, std::string& error);
+// The size of a file in bytes, 0 when it cannot be had.
+std::uint64_t fileSize(const std::string& path);
+// Creates `path` and any missing parent folders. False with `error` on failure.
+bool makeFolders(const std::string& path, std::string& error);
+// Creates a new empty file with a unique name in the system's temporary folder and
+// returns its path; empty with `error` on failure.
+std::string makeTempFile(std::string& error);
+bool removeFile(const std::string& path);
+// The system's message for the last failed call of this thread.
+std::string lastError();
+
+// Standard error is a terminal (where a progress bar can be drawn), and its width.
+bool stderrIsTerminal();
+int terminalWidth();
+// Standard output carries bytes unchanged (no line-end translation).
+void setBinaryStdout();
+
+// A moment as a file manager shows it for an entry.
+struct DateTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+// Decodes tHeaderData::FileTime: a Unix timestamp shown in local time on Linux, the
+// MS-DOS packed date and time on Windows.
+DateTime decodeFileTime(std::int32_t fileTime);
+
+// Compares two names without regard to letter case, as the file manager (and the
+// plug-in) compare entry names.
+bool sameName(const std::string& a, const std::string& b);
+// Host 8-bit text as UTF-8 (for JSON).
+std::string toUtf8(const std::string& text);
+// Makes a single file name acceptable to this system's file names, after the common
+// rules have removed separators: on Windows the reserved characters, device names
+// and trailing dots and spaces; nothing on Linux.
+std::string systemFileName(const std::string& name);
+
+}  // namespace vellum::host

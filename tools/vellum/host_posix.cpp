@@ -1,0 +1,204 @@
+// The host on Linux, as Double Commander is there: the plug-in is a shared object,
+// names are UTF-8, FileTime is a Unix timestamp.
+#include "host.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vellum::host {
+
+Library& Library::operator=(Library&& other) noexcept {
+    if (this != &other) {
+        if (handle_ != nullptr) ::dlclose(handle_);
+        handle_ = other.handle_;
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+Library::~Library() {
+    if (handle_ != nullptr) ::dlclose(handle_);
+}
+
+Library Library::load(const std::string& path, std::string& error) {
+    // A name without a slash would be looked up along the library path.
+    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    Library library;
+    library.handle_ = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library.handle_ == nullptr) {
+        const char* why = ::dlerror();
+        error = why != nullptr ? why : "cannot be loaded";
+    }
+    return library;
+}
+
+void* Library::symbol(const char* name) const { return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr; }
+
+HostThread::HostThread() = default;
+HostThread::~HostThread() = default;
+bool HostThread::ready(std::string&) const { return true; }
+
+void prepareProcess() { std::signal(SIGPIPE, SIG_IGN); }
+
+std::string executableFolder() {
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return "./";
+    std::string exe(buffer, static_cast<std::size_t>(n));
+    return exe.substr(0, exe.rfind('/') + 1);
+}
+
+char separator() { return '/'; }
+bool isSeparator(char c) { return c == '/'; }
+
+std::string absolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) return path;
+    std::string cwd(buffer);
+    if (cwd.empty() || cwd.back() != '/') cwd += '/';
+    return cwd + path;
+}
+
+PathKind pathKind(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return PathKind::missing;
+    if (S_ISREG(st.st_mode)) return PathKind::file;
+    if (S_ISDIR(st.st_mode)) return PathKind::folder;
+    return PathKind::other;
+}
+
+bool isReadOnly(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+bool canRead(const std::string& path, std::string& error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+std::uint64_t fileSize(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+bool makeFolders(const std::string& path, std::string& error) {
+    std::string partial;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        partial = path.substr(0, end);
+        if (!partial.empty() && ::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
+            error = std::strerror(errno);
+            return false;
+        }
+        start = end + 1;
+    }
+    if (pathKind(path) != PathKind::folder) {
+        error = "not a folder";
+        return false;
+    }
+    return true;
+}
+
+std::string makeTempFile(std::string& error) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vellum-XXXXXX";
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return std::string();
+    }
+    ::close(fd);
+    return pattern;
+}
+
+bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string lastError() { return std::strerror(errno); }
+
+bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+int terminalWidth() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+void setBinaryStdout() {}
+
+DateTime decodeFileTime(std::int32_t fileTime) {
+    std::time_t seconds = static_cast<std::time_t>(static_cast<std::uint32_t>(fileTime));
+    std::tm tm{};
+    ::localtime_r(&seconds, &tm);
+    return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+namespace {
+
+// One code point of UTF-8 text; a byte that starts no valid sequence stands for itself.
+std::uint32_t nextCodePoint(std::string_view s, std::size_t& i) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char b = byte(i);
+    int length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (length <= 1 || i + static_cast<std::size_t>(length) > s.size()) {
+        ++i;
+        return b;
+    }
+    std::uint32_t c = b & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return b;
+        }
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    i += static_cast<std::size_t>(length);
+    return c;
+}
+
+// Simple case folding for the scripts book ids are written in (Latin, Greek, Cyrillic),
+// the same letters the plug-in folds when it matches names.
+std::uint32_t foldCase(std::uint32_t c) {
+    if (c >= 'A' && c <= 'Z') return c + 32;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
+    if (c >= 0x410 && c <= 0x42F) return c + 32;
+    if (c >= 0x400 && c <= 0x40F) return c + 80;
+    return c;
+}
+
+}  // namespace
+
+bool sameName(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (foldCase(nextCodePoint(a, i)) != foldCase(nextCodePoint(b, j))) return false;
+    return i == a.size() && j == b.size();
+}
+
+std::string toUtf8(const std::string& text) { return text; }
+
+std::string systemFileName(const std::string& name) { return name; }
+
+}  // namespace vellum::host

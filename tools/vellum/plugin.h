@@ -1,0 +1,79 @@
+// The plug-in as the host sees it: a module with nine exports, loaded at run time,
+// and an open book walked entry by entry in the host's calling order.
+#pragma once
+
+#include "host.h"
+#include "plugin/wcx.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vellum::tool {
+
+// The nine exports of a packer plug-in.
+struct PluginExports {
+    decltype(&::OpenArchive) openArchive = nullptr;
+    decltype(&::ReadHeader) readHeader = nullptr;
+    decltype(&::ProcessFile) processFile = nullptr;
+    decltype(&::CloseArchive) closeArchive = nullptr;
+    decltype(&::SetChangeVolProc) setChangeVolProc = nullptr;
+    decltype(&::SetProcessDataProc) setProcessDataProc = nullptr;
+    decltype(&::GetPackerCaps) getPackerCaps = nullptr;
+    decltype(&::PackFiles) packFiles = nullptr;
+    decltype(&::CanYouHandleThisFile) canYouHandleThisFile = nullptr;
+};
+
+// A loaded plug-in module with all nine exports found.
+class Plugin {
+public:
+    // Loads the module at `path`; false with `error` when it cannot be loaded or
+    // lacks one of the exports.
+    bool load(const std::string& path, std::string& error);
+    const PluginExports& api() const { return api_; }
+
+private:
+    host::Library library_;
+    PluginExports api_;
+};
+
+// One entry as ReadHeader describes it.
+struct Entry {
+    std::string name;          // FileName, in the host's 8-bit text
+    std::int32_t size = 0;     // UnpSize: decoded bytes
+    std::int32_t packed = 0;   // PackSize: characters of the element's text
+    std::int32_t fileTime = 0; // FileTime, in the host's convention (see host::decodeFileTime)
+    std::int32_t attr = 0;     // FileAttr
+};
+
+// A book opened through the plug-in; closed (CloseArchive) on destruction. Calls
+// come in the host's order: OpenArchive, SetChangeVolProc, SetProcessDataProc, then
+// ReadHeader and ProcessFile in turns. An entry left unprocessed is skipped
+// (PK_SKIP) before the next ReadHeader.
+class OpenBook {
+public:
+    OpenBook(const PluginExports& api, const std::string& path, int openMode, tProcessDataProc progress);
+    ~OpenBook();
+    OpenBook(const OpenBook&) = delete;
+    OpenBook& operator=(const OpenBook&) = delete;
+
+    bool isOpen() const { return handle_ != nullptr; }
+    // OpenResult when the book did not open.
+    int openResult() const { return openResult_; }
+
+    // ReadHeader: 0 with the next entry, E_END_ARCHIVE after the last, or a failure code.
+    int next(Entry& entry);
+    // ProcessFile on the entry the last next() delivered. `target` is the whole
+    // target path (DestPath null), used by PK_EXTRACT only.
+    int process(int operation, const std::string& target = std::string());
+
+private:
+    const PluginExports& api_;
+    HANDLE_WCX handle_ = nullptr;
+    int openResult_ = 0;
+    bool pending_ = false;
+};
+
+// The plug-in's name for a result code ("E_EWRITE"), or the number.
+std::string codeName(int code);
+
+}  // namespace vellum::tool
