@@ -5,12 +5,16 @@
 
 #include "platform/platform.h"
 
+#include <libxml/SAX2.h>
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 namespace vellum {
@@ -38,10 +42,84 @@ struct XmlString {
     ~XmlString() { xmlFree(text); }
 };
 
-// Entity references inside an element's text are expanded, but a book could nest
-// entities so their expansion explodes ("billion laughs"); past this many bytes of
-// expanded text the text counts as unreadable.
-constexpr std::size_t kMaxEntityExpansion = 64u << 20;
+// Entity references are expanded where text is read (attribute values while
+// parsing, element text when it is asked for), and a book could declare entities
+// whose expansion explodes: nested ones ("billion laughs") or one large entity used
+// many times. A book whose references would expand to more than this many bytes in
+// all is not loaded, so reading any text of a loaded book stays small.
+constexpr std::size_t kMaxEntityExpansion = 16u << 20;
+
+struct ParserContext {
+    xmlParserCtxtPtr context = nullptr;
+    ~ParserContext() { xmlFreeParserCtxt(context); }
+};
+
+// What the parser has expanded so far; it runs in the parser context's _private.
+struct ParseBudget {
+    std::size_t entityBytes = 0;
+    bool exceeded = false;
+};
+
+// Every entity the parser dereferences passes here (for element content once per
+// reference, for attribute values at every level of nesting); past the budget the
+// parse is stopped and the book refused.
+xmlEntityPtr budgetedGetEntity(void* user, const xmlChar* name) {
+    auto* context = static_cast<xmlParserCtxtPtr>(user);
+    auto* budget = static_cast<ParseBudget*>(context->_private);
+    if (budget != nullptr && budget->exceeded) return nullptr;
+    xmlEntityPtr entity = xmlSAX2GetEntity(user, name);
+    if (entity != nullptr && budget != nullptr) {
+        budget->entityBytes += static_cast<std::size_t>(std::max(entity->length, 0));
+        if (budget->entityBytes > kMaxEntityExpansion) {
+            budget->exceeded = true;
+            xmlStopParser(context);
+            return nullptr;
+        }
+    }
+    return entity;
+}
+
+// The bytes that expanding entity references gives, each entity measured once.
+// Saturates just past kMaxEntityExpansion; an entity met again while it is being
+// measured (a loop the parser let through) counts as too large.
+class ExpansionMeter {
+public:
+    std::size_t entity(const xmlEntity* entity) {
+        if (entity == nullptr) return 0;
+        auto [it, fresh] = sizes_.try_emplace(entity, kTooLarge);
+        if (!fresh) return it->second;
+        std::size_t size = list(entity->children);
+        sizes_[entity] = size;
+        return size;
+    }
+
+    // The expansion of the entity references among `first` and its siblings and
+    // descendants, their text included.
+    std::size_t list(const xmlNode* first) {
+        std::size_t total = 0;
+        std::vector<const xmlNode*> pending;
+        for (const xmlNode* node = first;;) {
+            for (; node != nullptr && total < kTooLarge; node = node->next) {
+                if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+                    if (node->content != nullptr) total = add(total, std::strlen(reinterpret_cast<const char*>(node->content)));
+                } else if (node->type == XML_ENTITY_REF_NODE) {
+                    total = add(total, entity(reinterpret_cast<const xmlEntity*>(node->children)));
+                } else if (node->type == XML_ELEMENT_NODE && node->children != nullptr) {
+                    pending.push_back(node->children);
+                }
+            }
+            if (pending.empty() || total >= kTooLarge) return total;
+            node = pending.back();
+            pending.pop_back();
+        }
+    }
+
+    static std::size_t add(std::size_t a, std::size_t b) { return std::min(a + std::min(b, kTooLarge), kTooLarge); }
+    static constexpr std::size_t kTooLarge = kMaxEntityExpansion + 1;
+
+private:
+    std::unordered_map<const xmlEntity*, std::size_t> sizes_;
+};
 
 int readFromFile(void* context, char* buffer, int length) {
     std::uint32_t got = 0;
@@ -197,6 +275,24 @@ bool collectText(xmlNodePtr first, std::string& out, std::size_t& entityBytes) {
     }
 }
 
+// True when all entity references of the book, in element content and in
+// attribute values, expand to at most kMaxEntityExpansion bytes together.
+bool expansionWithinLimit(xmlDocPtr doc) {
+    if (doc->intSubset == nullptr && doc->extSubset == nullptr) return true;  // nothing declared
+    ExpansionMeter meter;
+    std::size_t total = 0;
+    auto countReferences = [&](const xmlNode* first) {
+        for (const xmlNode* node = first; node != nullptr; node = node->next)
+            if (node->type == XML_ENTITY_REF_NODE)
+                total = ExpansionMeter::add(total, meter.entity(reinterpret_cast<const xmlEntity*>(node->children)));
+    };
+    walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
+        countReferences(element->children);
+        for (xmlAttrPtr attr = element->properties; attr != nullptr; attr = attr->next) countReferences(attr->children);
+    });
+    return total < ExpansionMeter::kTooLarge;
+}
+
 }  // namespace
 
 BookDocument loadBook(const char* path) {
@@ -204,12 +300,21 @@ BookDocument loadBook(const char* path) {
     platform::File file = platform::openForReading(path);
     if (!file.isOpen()) return nullptr;
     xmlInitParser();
+    ParserContext parser{xmlNewParserCtxt()};
+    if (parser.context == nullptr) return nullptr;
+    // HUGE also switches off libxml2's own guard against entity expansion, so the
+    // budget above takes its place.
+    ParseBudget budget;
+    parser.context->_private = &budget;
+    parser.context->sax->getEntity = budgetedGetEntity;
     // Complete when it returns; blanks kept; no network; no external entity or DTD
     // is ever loaded (neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD); HUGE lets a
     // picture's text node pass 10 MB. Errors are the result code's business only.
     const int options = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    xmlDocPtr doc = xmlReadIO(readFromFile, nullptr, &file, nullptr, nullptr, options);
-    return BookDocument(reinterpret_cast<DocumentHandle*>(doc));
+    BookDocument document(reinterpret_cast<DocumentHandle*>(
+        xmlCtxtReadIO(parser.context, readFromFile, nullptr, &file, nullptr, nullptr, options)));
+    if (budget.exceeded || (document && !expansionWithinLimit(xml(document.get())))) return nullptr;
+    return document;
 }
 
 bool selectNodes(const BookDocument& document, const char* pattern, NodeList& out) {
@@ -326,6 +431,42 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
     return true;
 }
 
+// The encoding a save writes in: the one the book declares, unless a reader could
+// not find the XML declaration written in it (UTF-7 writes "<" as "+ADw-", EBCDIC
+// moves every letter), which would turn the saved book into something that no
+// longer loads; such a book is saved in UTF-8, and its declaration says so.
+static const char* saveEncoding(const xmlChar* declared) {
+    if (declared == nullptr) return nullptr;
+    const char* name = reinterpret_cast<const char*>(declared);
+    switch (xmlParseCharEncoding(name)) {
+    case XML_CHAR_ENCODING_UTF8:
+    case XML_CHAR_ENCODING_UTF16LE:  // a reader recognises UTF-16 by its first bytes
+    case XML_CHAR_ENCODING_UTF16BE:
+        return name;
+    default:
+        break;
+    }
+    static const char kProbe[] =
+        "<?xml version=\"1.0\" encoding=\"\"?>\n<!DOCTYPE [ ]><a:b c='d' e=\"f\">&#x;%-_.</a:b>\r\t "
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const int probeLength = static_cast<int>(sizeof kProbe - 1);
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(name);
+    if (handler == nullptr) return "UTF-8";
+    xmlBufferPtr in = xmlBufferCreate();
+    xmlBufferPtr out = xmlBufferCreate();
+    bool asciiAsIs = false;
+    if (in != nullptr && out != nullptr && xmlBufferAdd(in, reinterpret_cast<const xmlChar*>(kProbe), probeLength) == 0) {
+        xmlCharEncOutFunc(handler, out, nullptr);  // lets a stateful encoding write its start
+        xmlBufferEmpty(out);
+        asciiAsIs = xmlCharEncOutFunc(handler, out, in) >= 0 && xmlBufferLength(out) == probeLength &&
+                    std::memcmp(xmlBufferContent(out), kProbe, sizeof kProbe - 1) == 0;
+    }
+    xmlBufferFree(in);
+    xmlBufferFree(out);
+    xmlCharEncCloseFunc(handler);
+    return asciiAsIs ? name : "UTF-8";
+}
+
 bool saveBook(const BookDocument& document, const char* path) {
     if (!document || path == nullptr) return false;
     xmlDocPtr doc = xml(document.get());
@@ -333,7 +474,7 @@ bool saveBook(const BookDocument& document, const char* path) {
     if (!target.file.isOpen()) return false;
     // The book keeps the encoding its declaration names; characters that encoding
     // cannot hold are written as character references.
-    const char* encoding = reinterpret_cast<const char*>(doc->encoding);
+    const char* encoding = saveEncoding(doc->encoding);
     xmlSaveCtxtPtr save = xmlSaveToIO(writeToFile, keepOpen, &target, encoding, 0);
     if (save == nullptr) return false;
     long written = xmlSaveDoc(save, doc);
