@@ -121,13 +121,30 @@ private:
     std::unordered_map<const xmlEntity*, std::size_t> sizes_;
 };
 
+// The parser asks for 4000 bytes at a time; the book is read in larger blocks.
+struct LoadSource {
+    platform::File file;
+    std::vector<char> block = std::vector<char>(1 << 18);
+    std::size_t start = 0;
+    std::size_t end = 0;
+};
+
 int readFromFile(void* context, char* buffer, int length) {
-    std::uint32_t got = 0;
+    auto* source = static_cast<LoadSource*>(context);
     if (length < 0) return -1;
-    if (!platform::readSome(*static_cast<platform::File*>(context), buffer,
-                            static_cast<std::uint32_t>(length), got))
-        return -1;
-    return static_cast<int>(got);
+    if (source->start == source->end) {
+        std::uint32_t got = 0;
+        if (!platform::readSome(source->file, source->block.data(), static_cast<std::uint32_t>(source->block.size()),
+                                got))
+            return -1;
+        source->start = 0;
+        source->end = got;
+        if (got == 0) return 0;
+    }
+    std::size_t n = std::min(source->end - source->start, static_cast<std::size_t>(length));
+    std::memcpy(buffer, source->block.data() + source->start, n);
+    source->start += n;
+    return static_cast<int>(n);
 }
 
 struct SaveTarget {
@@ -297,8 +314,8 @@ bool expansionWithinLimit(xmlDocPtr doc) {
 
 BookDocument loadBook(const char* path) {
     if (path == nullptr) return nullptr;
-    platform::File file = platform::openForReading(path);
-    if (!file.isOpen()) return nullptr;
+    LoadSource source{platform::openForReading(path)};
+    if (!source.file.isOpen()) return nullptr;
     xmlInitParser();
     ParserContext parser{xmlNewParserCtxt()};
     if (parser.context == nullptr) return nullptr;
@@ -312,7 +329,7 @@ BookDocument loadBook(const char* path) {
     // picture's text node pass 10 MB. Errors are the result code's business only.
     const int options = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     BookDocument document(reinterpret_cast<DocumentHandle*>(
-        xmlCtxtReadIO(parser.context, readFromFile, nullptr, &file, nullptr, nullptr, options)));
+        xmlCtxtReadIO(parser.context, readFromFile, nullptr, &source, nullptr, nullptr, options)));
     if (budget.exceeded || (document && !expansionWithinLimit(xml(document.get())))) return nullptr;
     return document;
 }
