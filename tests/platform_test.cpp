@@ -1,0 +1,156 @@
+// The platform layer as the core uses it: files written, read and replaced, the
+// temporary file beside a book, and text between the host's 8-bit strings and UTF-16.
+#include "platform/fault_seam.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace vellum;
+using namespace vellum::test;
+
+namespace {
+
+std::string readAll(const std::string& path) {
+    platform::File file = platform::openForReading(path.c_str());
+    EXPECT_TRUE(file.isOpen()) << path;
+    std::string out;
+    char buffer[7];  // small, so a read ends inside the file
+    for (std::uint32_t got = 0;; out.append(buffer, got)) {
+        EXPECT_TRUE(platform::readSome(file, buffer, sizeof buffer, got));
+        if (got == 0) break;
+    }
+    return out;
+}
+
+TEST(PlatformFiles, WriteTruncatesReadSizeAndRemove) {
+    TempDir dir;
+    std::string path = dir.file("out.bin");
+    {
+        platform::File file = platform::createForWriting(path.c_str());
+        ASSERT_TRUE(file.isOpen());
+        ASSERT_TRUE(platform::writeAll(file, "0123456789abcdef\0z", 18));
+        EXPECT_TRUE(platform::flushToDisk(file));
+        EXPECT_TRUE(file.close());
+        EXPECT_TRUE(file.close()) << "a second close has nothing to do";
+    }
+    {
+        platform::File file = platform::createForWriting(path.c_str());
+        ASSERT_TRUE(file.isOpen());
+        ASSERT_TRUE(platform::writeAll(file, "short", 5));
+    }
+    EXPECT_EQ(readAll(path), "short") << "creating truncates";
+    platform::File file = platform::openForReading(path.c_str());
+    std::uint64_t size = 0;
+    ASSERT_TRUE(platform::fileSize(file, size));
+    EXPECT_EQ(size, 5u);
+    file.close();
+
+    EXPECT_TRUE(platform::fileExists(path.c_str()));
+    EXPECT_TRUE(platform::removeFile(path.c_str()));
+    EXPECT_FALSE(platform::fileExists(path.c_str()));
+    EXPECT_FALSE(platform::removeFile(path.c_str()));
+    EXPECT_FALSE(platform::openForReading(path.c_str()).isOpen()) << "missing";
+    EXPECT_FALSE(platform::openForReading(dir.path().string().c_str()).isOpen()) << "a folder is no file";
+    EXPECT_FALSE(platform::createForWriting(dir.file("no/such/folder").c_str()).isOpen());
+}
+
+TEST(PlatformFiles, MovedHandleIsClosedOnce) {
+    TempDir dir;
+    std::string path = dir.file("moved.bin");
+    platform::File first = platform::createForWriting(path.c_str());
+    ASSERT_TRUE(first.isOpen());
+    platform::File second = std::move(first);
+    EXPECT_FALSE(first.isOpen());
+    ASSERT_TRUE(platform::writeAll(second, "x", 1));
+    second = platform::File();
+    EXPECT_TRUE(platform::removeFile(path.c_str())) << "the handle was closed, so the file goes";
+}
+
+TEST(PlatformFiles, TemporaryFilesAreNewAndBesideTheBook) {
+    TempDir dir;
+    std::string book = dir.file("book.fb2");
+    writeFile(book, "book");
+    std::string first = platform::reserveTempBeside(book.c_str());
+    std::string second = platform::reserveTempBeside(book.c_str());
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second);
+    namespace fs = std::filesystem;
+    EXPECT_TRUE(fs::equivalent(fs::path(first).parent_path(), dir.path())) << first;
+    EXPECT_EQ(readFile(first), "");
+    EXPECT_EQ(readFile(book), "book");
+
+    platform::armFault(platform::Fault::create, 1);
+    EXPECT_EQ(platform::reserveTempBeside(book.c_str()), "");
+    EXPECT_EQ(platform::reserveTempBeside(dir.file("no/such/book.fb2").c_str()), "");
+}
+
+TEST(PlatformFiles, ReplaceTakesTheSourcesPlaceInOneStep) {
+    TempDir dir;
+    std::string book = dir.file("book.fb2");
+    writeFile(book, "old book");
+    std::string temp = platform::reserveTempBeside(book.c_str());
+    writeFile(temp, "new book");
+    EXPECT_FALSE(platform::isReadOnly(book.c_str()));
+    ASSERT_TRUE(platform::replaceFile(temp.c_str(), book.c_str()));
+    EXPECT_EQ(readFile(book), "new book");
+    EXPECT_FALSE(exists(temp));
+
+    // A failed replacement leaves both files as they were.
+    std::string other = platform::reserveTempBeside(book.c_str());
+    writeFile(other, "newer");
+    platform::armFault(platform::Fault::rename, 1);
+    EXPECT_FALSE(platform::replaceFile(other.c_str(), book.c_str()));
+    EXPECT_EQ(readFile(book), "new book");
+    EXPECT_EQ(readFile(other), "newer");
+    EXPECT_FALSE(platform::replaceFile(dir.file("missing").c_str(), book.c_str()));
+    EXPECT_EQ(readFile(book), "new book");
+}
+
+TEST(PlatformFiles, ReadOnlyBookIsSeen) {
+    TempDir dir;
+    std::string book = dir.file("book.fb2");
+    writeFile(book, "book");
+    namespace fs = std::filesystem;
+    fs::permissions(book, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_TRUE(platform::isReadOnly(book.c_str()));
+    EXPECT_FALSE(platform::isReadOnly(dir.file("missing").c_str()));
+    fs::permissions(book, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_FALSE(platform::isReadOnly(book.c_str()));
+}
+
+TEST(PlatformText, AsciiRoundTripsAndTheUnwritableBecomesASpace) {
+    EXPECT_EQ(platform::toAnsi(u""), "");
+    EXPECT_EQ(platform::fromAnsi(""), u"");
+    EXPECT_EQ(platform::toAnsi(u"cover.jpg QUJD+/="), "cover.jpg QUJD+/=");
+    EXPECT_EQ(platform::fromAnsi("cover.jpg QUJD+/="), u"cover.jpg QUJD+/=");
+    // A lone surrogate is no character in any code page.
+    EXPECT_EQ(platform::toAnsi(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a b");
+    // Text with a zero inside is converted whole.
+    EXPECT_EQ(platform::toAnsi(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(PlatformText, NamesCompareWithoutRegardToCase) {
+    EXPECT_TRUE(platform::equalIgnoringCase("Cover.JPG", "cover.jpg"));
+    EXPECT_TRUE(platform::equalIgnoringCase("files.bbs", "FILES.BBS"));
+    EXPECT_TRUE(platform::equalIgnoringCase("", ""));
+    EXPECT_FALSE(platform::equalIgnoringCase("cover.jpg", "cover.jpeg"));
+    EXPECT_FALSE(platform::equalIgnoringCase("cover", "cover "));
+}
+
+TEST(PlatformClock, NowIsAPlausibleUtcTime) {
+    platform::UtcTime now = platform::utcNow();
+    EXPECT_GE(now.year, 2024);
+    EXPECT_GE(now.month, 1);
+    EXPECT_LE(now.month, 12);
+    EXPECT_GE(now.day, 1);
+    EXPECT_LE(now.day, 31);
+    EXPECT_LE(now.hour, 23);
+    EXPECT_LE(now.minute, 59);
+    EXPECT_LE(now.second, 60);
+}
+
+}  // namespace
