@@ -38,4 +38,25 @@ TEST(PackFiles, BookInAnEncodingThatHidesMarkupStillLoadsAfterTheSave) {
     EXPECT_NE(readFile(path).find("plain text"), std::string::npos);
 }
 
+// A namespace name holding "<" (written "&lt;" in the book) came out of a save
+// unescaped, and the saved book no longer loaded. Either the save writes it so
+// that the book loads again, or the run fails and leaves the book as it was.
+TEST(PackFiles, NamespaceNameWithMarkupNeverCorruptsTheBook) {
+    TempDir dir;
+    std::string path = dir.file("book.fb2");
+    std::string original = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<FictionBook xmlns=\"http:&lt;w&amp;x\">" +
+                           binary("dtd.png", "image/png", "QUJD") + "</FictionBook>\n";
+    writeFile(path, original);
+    writeFile(dir.file("dtd.png"), "NEW");
+    ASSERT_EQ(CanYouHandleThisFile(path.data()), 1);
+
+    int result = pack(path, dir.path().string() + "/", {"dtd.png"});
+    if (result == 0) {
+        EXPECT_EQ(CanYouHandleThisFile(path.data()), 1) << readFile(path);
+    } else {
+        EXPECT_EQ(result, E_EWRITE);
+        EXPECT_EQ(readFile(path), original);
+    }
+}
+
 }  // namespace

@@ -74,6 +74,9 @@ bool buildTargetPath(std::string& target, const char* destPath, const char* dest
 }
 
 int decodeBinaryToFile(const BookArchive& archive, std::string_view text, const std::string& targetPath) {
+    // Allocated before the file exists: running out of memory must not leave an
+    // empty file behind.
+    std::vector<unsigned char> block(kOutputBlock);
     platform::File file = platform::createForWriting(targetPath.c_str());
     if (!file.isOpen()) return E_ECLOSE;
 
@@ -81,7 +84,6 @@ int decodeBinaryToFile(const BookArchive& archive, std::string_view text, const 
     // the bytes themselves go out in large blocks.
     tProcessDataProc progress = archive.processDataProc;
     char* reportName = const_cast<char*>(targetPath.c_str());
-    std::vector<unsigned char> block(kOutputBlock);
     std::size_t used = 0;
     std::uint32_t group = 0;  // the characters held so far, 6 bits each
     int held = 0;
