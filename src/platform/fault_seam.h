@@ -7,7 +7,9 @@
 
 namespace vellum::platform {
 
-enum class Fault { none, open, create, read, write, flush, remove, rename };
+// `close` is the closing of a file the core checks (a written file); `size` is
+// asking an open file for its size.
+enum class Fault { none, open, create, read, write, flush, remove, rename, close, size };
 
 namespace detail {
 inline std::atomic<int> armedFault{0};
@@ -20,6 +22,8 @@ inline void armFault(Fault fault, int nth) {
     detail::armedFault.store(static_cast<int>(fault), std::memory_order_relaxed);
 }
 inline void disarmFaults() { detail::armedFault.store(0, std::memory_order_relaxed); }
+// True while an armed fault has not been reached yet.
+inline bool faultPending() { return detail::armedFault.load(std::memory_order_relaxed) != 0; }
 
 // Called by the platform layer before each operation of its kind.
 inline bool faultHit(Fault fault) {

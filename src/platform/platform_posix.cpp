@@ -25,7 +25,9 @@ bool File::close() {
     if (handle_ == -1) return true;
     int fd = static_cast<int>(handle_);
     handle_ = -1;
-    return ::close(fd) == 0;
+    // An injected failure still closes the descriptor, as a failed close(2) does.
+    bool injected = faultHit(Fault::close);
+    return ::close(fd) == 0 && !injected;
 }
 
 static int fd(const File& file) { return static_cast<int>(file.native()); }
@@ -56,6 +58,7 @@ File createForWriting(const char* path) {
 }
 
 bool fileSize(const File& file, std::uint64_t& size) {
+    if (faultHit(Fault::size)) return false;
     struct stat st;
     if (::fstat(fd(file), &st) != 0) return false;
     size = static_cast<std::uint64_t>(st.st_size);

@@ -89,7 +89,12 @@ int PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int
 
 int CanYouHandleThisFile(char* FileName) {
     if (FileName == nullptr) return 0;
-    return guarded(0, [&] { return isBook(FileName) ? 1 : 0; });
+    // Exactly 0 or 1, whatever goes wrong: the host reads a one-byte boolean.
+    try {
+        return isBook(FileName) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 }  // extern "C"
