@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test: native, native with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the Windows DLL under Wine.
+# UndefinedBehaviorSanitizer, the end-to-end tests under valgrind, a minute of
+# fuzzing per fuzz target, and the Windows DLL under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -16,6 +17,18 @@ echo "== native-asan =="
 cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j"$jobs"
 ctest --preset native-asan -j"$jobs"
+
+echo "== valgrind memcheck of the end-to-end tests (native) =="
+for t in open_archive_test listing_test extraction_test pack_files_test fuzz_findings_test; do
+  echo "-- $t"
+  valgrind -q --error-exitcode=1 --leak-check=full --suppressions=tests/valgrind.supp \
+    "build/native/tests/$t" --gtest_brief=1
+done
+
+echo "== fuzz (60 s per target) =="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+bash fuzz/run.sh 60 build/fuzz
 
 echo "== windows (under Wine) =="
 cmake --preset windows >/dev/null

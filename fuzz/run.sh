@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs both fuzz targets for SECONDS each from the seed books, with a fresh working
+# corpus, and fails on the first crash, leak, timeout or broken invariant (the
+# input is kept under BUILD/fuzz-artifacts/ for a regression test).
+# Usage: fuzz/run.sh SECONDS [BUILD]   (BUILD defaults to build/fuzz)
+set -euo pipefail
+seconds=${1:?seconds per target}
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${2:-$root/build/fuzz}" && pwd)"
+artifacts="$build/fuzz-artifacts"
+mkdir -p "$artifacts"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for target in open_book pack_files; do
+  case $target in open_book) seeds=book ;; pack_files) seeds=pack ;; esac
+  mkdir -p "$work/$target"
+  echo "-- fuzz_$target for ${seconds} s"
+  if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -timeout=25 -print_final_stats=1 \
+      -dict="$root/fuzz/fb2.dict" -artifact_prefix="$artifacts/" \
+      "$work/$target" "$build/fuzz/seeds/$seeds" >"$work/$target.log" 2>&1; then
+    tail -n 60 "$work/$target.log"
+    echo "fuzz_$target found a failure; the input is in $artifacts" >&2
+    exit 1
+  fi
+  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$work/$target.log" || true
+done
