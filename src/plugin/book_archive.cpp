@@ -1,5 +1,6 @@
 #include "plugin/book_archive.h"
 
+#include <memory>
 #include <new>
 
 namespace vellum {
@@ -22,11 +23,12 @@ BookArchive* openBookArchive(const char* path, int& openResult) {
         openResult = E_BAD_ARCHIVE;
         return nullptr;
     }
-    auto* archive = new BookArchive;
+    // Owned here until it is complete: running out of memory on the way frees it.
+    auto archive = std::make_unique<BookArchive>();
     archive->document = std::move(document);
     archive->openTime = platform::utcNow();
     archive->indexText.reserve(1024);
-    return archive;
+    return archive.release();
 }
 
 void closeBookArchive(BookArchive* archive) { delete archive; }
