@@ -263,7 +263,18 @@ std::string safeFileName(const std::string& entryName) {
     for (char& c : name)
         if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
     if (name.empty() || name == "." || name == "..") name.assign(std::max<std::size_t>(name.size(), 1), '_');
-    return host::systemFileName(name);
+    name = host::systemFileName(name);
+    // File systems hold names of at most 255 bytes: cut the stem and keep a short
+    // extension, without splitting a UTF-8 sequence.
+    constexpr std::size_t kMaxName = 255;
+    if (name.size() > kMaxName) {
+        std::size_t dot = name.rfind('.');
+        std::string extension = dot != std::string::npos && name.size() - dot <= 16 ? name.substr(dot) : "";
+        std::size_t keep = kMaxName - extension.size();
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+        name = name.substr(0, keep) + extension;
+    }
+    return name;
 }
 
 int listCommand(const PluginExports& api, const Options& options, bool json) {

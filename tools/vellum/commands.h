@@ -37,7 +37,8 @@ int replaceCommand(const PluginExports& api, const Options& options, const std::
 
 // The file name an entry is written under: separators, control characters and the
 // names "." and ".." cannot leave the output folder or name another folder, so they
-// are replaced by "_", and what the system does not accept in a name is changed too.
+// are replaced by "_", what the system does not accept in a name is changed too, and
+// a name too long for a file system is cut to 255 bytes.
 std::string safeFileName(const std::string& entryName);
 
 }  // namespace vellum::tool

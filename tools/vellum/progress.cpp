@@ -66,7 +66,7 @@ void Progress::beginItem(const std::string& name, std::uint64_t size) {
     name_ = name;
     size_ = size;
     done_ = 0;
-    if (visible_) draw();
+    if (visible_ && nowMs() - lastDraw_ >= kRedrawMs) draw();
 }
 
 void Progress::expectItems(std::vector<std::string> paths, std::vector<std::string> names,
