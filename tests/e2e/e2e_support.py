@@ -2,9 +2,12 @@
 the Windows build), a private folder per test, inline books, the corpus, and a
 reading of a book's binary elements that shares nothing with the plug-in."""
 import base64
+import contextlib
 import hashlib
 import json
 import os
+import resource
+import signal
 import shutil
 import subprocess
 import tempfile
@@ -49,6 +52,37 @@ def run(args, cwd, stdout=None, limits=None):
         completed.stdout = out.read()
         completed.stderr = err.read()
     return Result(completed)
+
+
+@contextlib.contextmanager
+def server_kept_running():
+    """A resource limit set for one run must bind vellum alone. Under Wine the run
+    would start the Wine server itself when none is running, and the server would
+    inherit the limit; a waiting command keeps a server up meanwhile."""
+    if not EMULATOR:
+        yield
+        return
+    keeper = subprocess.Popen([EMULATOR, "cmd", "/c", "set /p x="], stdin=subprocess.PIPE,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              env=dict(os.environ, WINEDEBUG="-all"))
+    try:
+        run(["--version"], tempfile.gettempdir())
+        yield
+    finally:
+        keeper.stdin.close()
+        try:
+            keeper.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            keeper.kill()
+            keeper.wait()
+
+
+def file_size_limit(size):
+    """A preexec function: writes beyond `size` bytes fail as on a full disk."""
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+    return limit
 
 
 def local_path(path):
