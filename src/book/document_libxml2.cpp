@@ -10,6 +10,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
@@ -52,6 +53,25 @@ constexpr std::size_t kMaxEntityExpansion = 16u << 20;
 struct ParserContext {
     xmlParserCtxtPtr context = nullptr;
     ~ParserContext() { xmlFreeParserCtxt(context); }
+};
+
+// The library reports only through result codes, but libxml2 prints some errors
+// (a broken encoding, a failed conversion) to stderr whatever the parser's options
+// say. While one of these lives, such messages on this thread go nowhere; the
+// host's own handlers come back afterwards.
+void discardMessage(void*, const char*, ...) {}
+class QuietErrors {
+public:
+    QuietErrors() : generic_(xmlGenericError), genericContext_(xmlGenericErrorContext) {
+        xmlSetGenericErrorFunc(nullptr, discardMessage);
+    }
+    ~QuietErrors() { xmlSetGenericErrorFunc(genericContext_, generic_); }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+
+private:
+    xmlGenericErrorFunc generic_;
+    void* genericContext_;
 };
 
 // What the parser has expanded so far; it runs in the parser context's _private.
@@ -317,6 +337,7 @@ BookDocument loadBook(const char* path) {
     LoadSource source{platform::openForReading(path)};
     if (!source.file.isOpen()) return nullptr;
     xmlInitParser();
+    QuietErrors quiet;
     ParserContext parser{xmlNewParserCtxt()};
     if (parser.context == nullptr) return nullptr;
     // HUGE also switches off libxml2's own guard against entity expansion, so the
@@ -504,6 +525,7 @@ bool saveBook(const BookDocument& document, const char* path) {
     if (!document || path == nullptr) return false;
     xmlDocPtr doc = xml(document.get());
     if (!namespacesWritable(doc)) return false;
+    QuietErrors quiet;
     SaveTarget target{platform::createForWriting(path)};
     if (!target.file.isOpen()) return false;
     // The book keeps the encoding its declaration names; characters that encoding
