@@ -10,6 +10,10 @@
 
 #include <msxml.h>
 
+#include <algorithm>
+#include <map>
+#include <vector>
+
 namespace vellum {
 
 namespace {
@@ -40,6 +44,118 @@ bool succeeded(HRESULT status, const ComPtr<T>& result) {
 }
 
 Bstr wide(std::string_view ansi) { return Bstr(platform::fromAnsi(ansi)); }
+
+// Entity references are expanded where text is read, and a book could declare
+// entities whose expansion explodes: nested ones ("billion laughs") or one large
+// entity used many times. A book whose references would expand to more than this
+// many characters in all is not loaded (the libxml2 service has the same bound), so
+// reading any text of a loaded book stays small.
+constexpr std::int64_t kMaxEntityExpansion = 16 << 20;
+
+// The characters that entity references expand to, each entity measured once by
+// its name. Saturates just past kMaxEntityExpansion; a node that cannot be walked,
+// or an entity met again while it is being measured, counts as too large.
+class ExpansionMeter {
+public:
+    explicit ExpansionMeter(IXMLDOMDocument* document) : document_(document) {}
+
+    static constexpr std::int64_t kTooLarge = kMaxEntityExpansion + 1;
+
+    // The expansion of the entity references among `node`, its following siblings
+    // and their descendants; with `countText`, their own text counts too.
+    std::int64_t list(ComPtr<IXMLDOMNode> node, bool countText) {
+        std::int64_t total = 0;
+        std::vector<ComPtr<IXMLDOMNode>> pending;  // first children still to walk
+        for (;;) {
+            while (node && total < kTooLarge) {
+                DOMNodeType type = NODE_INVALID;
+                if (FAILED(node->get_nodeType(&type))) return kTooLarge;
+                if (type == NODE_ENTITY_REFERENCE) {
+                    total = add(total, reference(node.Get()));
+                } else if ((type == NODE_TEXT || type == NODE_CDATA_SECTION) && countText) {
+                    total = add(total, textLength(node.Get()));
+                } else if (type == NODE_ELEMENT) {
+                    ComPtr<IXMLDOMNode> child;
+                    if (FAILED(node->get_firstChild(child.GetAddressOf()))) return kTooLarge;
+                    if (child) pending.push_back(std::move(child));
+                }
+                ComPtr<IXMLDOMNode> next;
+                if (FAILED(node->get_nextSibling(next.GetAddressOf()))) return kTooLarge;
+                node = std::move(next);
+            }
+            if (pending.empty() || total >= kTooLarge) return total;
+            node = std::move(pending.back());
+            pending.pop_back();
+        }
+    }
+
+private:
+    std::int64_t reference(IXMLDOMNode* reference) {
+        Bstr name;
+        if (FAILED(reference->get_nodeName(name.receive()))) return kTooLarge;
+        std::u16string key(name.text());
+        auto [known, fresh] = sizes_.try_emplace(key, kTooLarge);
+        if (!fresh) return known->second;
+        // MSXML shows an entity's content as the reference's children, walked here
+        // without building the text; Wine's shows none.
+        std::int64_t size = kTooLarge;
+        ComPtr<IXMLDOMNode> child;
+        if (FAILED(reference->get_firstChild(child.GetAddressOf()))) {
+            size = kTooLarge;
+        } else if (child) {
+            size = list(std::move(child), true);
+        } else {
+            size = alone(reference);
+        }
+        known->second = size;
+        return size;
+    }
+
+    // The text of a copy of `reference` alone in an element of its own: the
+    // expansion of that one reference, for a DOM that shows it only as text.
+    std::int64_t alone(IXMLDOMNode* reference) {
+        ComPtr<IXMLDOMNode> copy;
+        ComPtr<IXMLDOMElement> holder;
+        ComPtr<IXMLDOMNode> added;
+        Bstr name(u"measure");
+        Bstr text;
+        if (!name.ok() || !succeeded(reference->cloneNode(VARIANT_TRUE, copy.GetAddressOf()), copy) ||
+            !succeeded(document_->createElement(name.get(), holder.GetAddressOf()), holder) ||
+            !succeeded(holder->appendChild(copy.Get(), added.GetAddressOf()), added) ||
+            FAILED(holder->get_text(text.receive())))
+            return kTooLarge;
+        return static_cast<std::int64_t>(text.text().size());
+    }
+
+    static std::int64_t textLength(IXMLDOMNode* node) {
+        ComPtr<IXMLDOMCharacterData> text;
+        long length = 0;
+        if (FAILED(node->QueryInterface(IID_IXMLDOMCharacterData, reinterpret_cast<void**>(text.GetAddressOf()))) ||
+            !text || FAILED(text->get_length(&length)))
+            return kTooLarge;
+        return length;
+    }
+
+    static std::int64_t add(std::int64_t a, std::int64_t b) { return std::min(a + std::min(b, kTooLarge), kTooLarge); }
+
+    IXMLDOMDocument* document_;
+    std::map<std::u16string, std::int64_t> sizes_;
+};
+
+// True when the entity references of `document` stay within the bound. Only a book
+// with a document type declaration can declare entities; others are not walked.
+bool expansionWithinBound(IXMLDOMDocument* document) {
+    ComPtr<IXMLDOMDocumentType> declaration;
+    if (FAILED(document->get_doctype(declaration.GetAddressOf()))) return false;
+    if (!declaration) return true;
+    // References can stand only inside the root element.
+    ComPtr<IXMLDOMElement> root;
+    if (FAILED(document->get_documentElement(root.GetAddressOf()))) return false;
+    if (!root) return true;
+    ComPtr<IXMLDOMNode> children;
+    if (FAILED(root->get_firstChild(children.GetAddressOf()))) return false;
+    return ExpansionMeter(document).list(std::move(children), false) <= kMaxEntityExpansion;
+}
 
 }  // namespace
 
@@ -74,6 +190,7 @@ BookDocument loadBook(const char* path) {
     if (!source.setText(platform::fromAnsi(path))) return nullptr;
     VARIANT_BOOL loaded = VARIANT_FALSE;
     if (FAILED(document->load(source.get(), &loaded)) || loaded == VARIANT_FALSE) return nullptr;
+    if (!expansionWithinBound(document.Get())) return nullptr;
     return BookDocument(reinterpret_cast<DocumentHandle*>(document.Detach()));
 }
 

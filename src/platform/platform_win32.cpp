@@ -36,7 +36,9 @@ bool File::close() {
     if (handle_ == -1) return true;
     HANDLE handle = reinterpret_cast<HANDLE>(handle_);
     handle_ = -1;
-    return CloseHandle(handle) != 0;
+    // An injected failure still closes the handle, as a failed CloseHandle does.
+    bool injected = faultHit(Fault::close);
+    return CloseHandle(handle) != 0 && !injected;
 }
 
 File openForReading(const char* path) {
@@ -52,6 +54,7 @@ File createForWriting(const char* path) {
 }
 
 bool fileSize(const File& file, std::uint64_t& size) {
+    if (faultHit(Fault::size)) return false;
     LARGE_INTEGER value;
     if (!GetFileSizeEx(handleOf(file), &value) || value.QuadPart < 0) return false;
     size = static_cast<std::uint64_t>(value.QuadPart);
@@ -110,9 +113,12 @@ std::string reserveTempBeside(const char* path) {
         std::snprintf(name, sizeof name, "~vellum-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                       counter.fetch_add(1));
         std::string candidate = folder + name;
-        File reserved = adopt(CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (reserved.isOpen()) return candidate;
+        HANDLE reserved = CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (reserved != INVALID_HANDLE_VALUE) {
+            CloseHandle(reserved);
+            return candidate;
+        }
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
