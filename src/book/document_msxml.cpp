@@ -295,17 +295,26 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
 
 bool saveBook(const BookDocument& document, const char* path) {
     if (!document || path == nullptr) return false;
-    // DOMDocument creates and writes the file itself; the test seam for both steps
-    // stands at its door.
-    if (platform::faultHit(platform::Fault::create) || platform::faultHit(platform::Fault::write)) return false;
-    Variant target;
-    if (!target.setText(platform::fromAnsi(path))) return false;
+    // DOMDocument's own save to a path does not report every failed write (Wine's
+    // ignores a full disk), so the book is serialised into memory and written out
+    // here, where each write is checked and the file made durable.
+    win32::ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return false;
+    win32::Variant target;
+    target.setObject(stream.Get());
     if (FAILED(dom(document.get())->save(target.get()))) return false;
-    // DOMDocument does not say the bytes reached the disk: reopen and flush.
-    platform::File written(reinterpret_cast<std::intptr_t>(
-        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-    if (!written.isOpen() || !platform::flushToDisk(written)) return false;
-    return written.close();
+    STATSTG stat{};
+    HGLOBAL memory = nullptr;
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
+        return false;
+    std::size_t size = static_cast<std::size_t>(stat.cbSize.QuadPart);
+    if (size == 0 || size > GlobalSize(memory)) return false;
+    const void* bytes = GlobalLock(memory);
+    if (bytes == nullptr) return false;
+    platform::File file = platform::createForWriting(path);
+    bool written = file.isOpen() && platform::writeAll(file, bytes, size) && platform::flushToDisk(file);
+    GlobalUnlock(memory);
+    return written && file.close();
 }
 
 }  // namespace vellum

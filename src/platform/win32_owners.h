@@ -68,6 +68,13 @@ public:
         V_BSTR(&value_) = copy;
         return true;
     }
+    // A VT_UNKNOWN holding its own reference to `object`.
+    void setObject(IUnknown* object) {
+        VariantClear(&value_);
+        object->AddRef();
+        V_VT(&value_) = VT_UNKNOWN;
+        V_UNKNOWN(&value_) = object;
+    }
     void setInt(LONG number) {
         VariantClear(&value_);
         V_VT(&value_) = VT_I4;
