@@ -169,27 +169,30 @@ void NodeListRelease::operator()(NodeListHandle* list) const noexcept {
     if (list != nullptr) dom(list)->Release();
 }
 
+// A document set as every book is loaded: complete when the load returns, white
+// space between inline elements kept, no external entity or DTD ever loaded.
+// The document's load result, or false.
+static bool loadConfigured(const VARIANT& source, ComPtr<IXMLDOMDocument>& document) {
+    if (!succeeded(CoCreateInstance(kDomDocumentClass, nullptr, CLSCTX_ALL, kDomDocumentInterface,
+                                    reinterpret_cast<void**>(document.GetAddressOf())),
+                   document))
+        return false;
+    if (FAILED(document->put_async(VARIANT_FALSE)) || FAILED(document->put_preserveWhiteSpace(VARIANT_TRUE)) ||
+        FAILED(document->put_resolveExternals(VARIANT_FALSE)) || FAILED(document->put_validateOnParse(VARIANT_FALSE)))
+        return false;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    return SUCCEEDED(document->load(source, &loaded)) && loaded != VARIANT_FALSE;
+}
+
 BookDocument loadBook(const char* path) {
     if (path == nullptr) return nullptr;
     // DOMDocument would also fetch a URL; a book is a file, so only a path that opens
     // as one is handed over. The probe closes before the load.
     if (!platform::openForReading(path).isOpen()) return nullptr;
-
-    ComPtr<IXMLDOMDocument> document;
-    if (!succeeded(CoCreateInstance(kDomDocumentClass, nullptr, CLSCTX_ALL, kDomDocumentInterface,
-                                    reinterpret_cast<void**>(document.GetAddressOf())),
-                   document))
-        return nullptr;
-    // The load is complete when it returns, keeps white space between inline
-    // elements, and never loads an external entity or DTD.
-    if (FAILED(document->put_async(VARIANT_FALSE)) || FAILED(document->put_preserveWhiteSpace(VARIANT_TRUE)) ||
-        FAILED(document->put_resolveExternals(VARIANT_FALSE)) || FAILED(document->put_validateOnParse(VARIANT_FALSE)))
-        return nullptr;
-
     Variant source;
     if (!source.setText(platform::fromAnsi(path))) return nullptr;
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(document->load(source.get(), &loaded)) || loaded == VARIANT_FALSE) return nullptr;
+    ComPtr<IXMLDOMDocument> document;
+    if (!loadConfigured(source.get(), document)) return nullptr;
     if (!expansionWithinBound(document.Get())) return nullptr;
     return BookDocument(reinterpret_cast<DocumentHandle*>(document.Detach()));
 }
@@ -309,6 +312,15 @@ bool saveBook(const BookDocument& document, const char* path) {
         return false;
     std::size_t size = static_cast<std::size_t>(stat.cbSize.QuadPart);
     if (size == 0 || size > GlobalSize(memory)) return false;
+    // A serialiser fault (Wine's writes a namespace name holding "<" unescaped)
+    // must not replace a book by one that no longer loads: the bytes are loaded
+    // once more before they go anywhere.
+    LARGE_INTEGER start{};
+    win32::Variant again;
+    again.setObject(stream.Get());
+    ComPtr<IXMLDOMDocument> check;
+    if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)) || !loadConfigured(again.get(), check)) return false;
+    check.Reset();
     const void* bytes = GlobalLock(memory);
     if (bytes == nullptr) return false;
     platform::File file = platform::createForWriting(path);
