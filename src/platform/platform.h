@@ -18,7 +18,14 @@ public:
     File() = default;
     explicit File(std::intptr_t handle) : handle_(handle) {}
     File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-    File& operator=(File&& other) noexcept;
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = other.handle_;
+            other.handle_ = -1;
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File() { close(); }

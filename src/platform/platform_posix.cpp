@@ -12,15 +12,6 @@
 
 namespace vellum::platform {
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 bool File::close() {
     if (handle_ == -1) return true;
     int fd = static_cast<int>(handle_);

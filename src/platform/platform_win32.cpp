@@ -23,15 +23,6 @@ constexpr std::size_t kMaxPiece = 1u << 30;
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 bool File::close() {
     if (handle_ == -1) return true;
     HANDLE handle = reinterpret_cast<HANDLE>(handle_);
