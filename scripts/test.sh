@@ -24,6 +24,15 @@ for t in open_archive_test listing_test extraction_test pack_files_test fuzz_fin
   valgrind -q --error-exitcode=1 --leak-check=full --suppressions=tests/valgrind.supp \
     "build/native/tests/$t" --gtest_brief=1
 done
+echo "-- vellum list, test, extract and replace on a copy of the sample book"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp samples/sample.fb2 "$work/" && printf 'new cover' > "$work/cover.png"
+memcheck() { valgrind -q --error-exitcode=1 --leak-check=full build/native/vellum --quiet "$@" >/dev/null; }
+memcheck list "$work/sample.fb2"
+memcheck test "$work/sample.fb2"
+memcheck extract "$work/sample.fb2" -o "$work/out"
+memcheck replace "$work/sample.fb2" "$work/cover.png"
 
 echo "== fuzz (60 s per target) =="
 cmake --preset fuzz >/dev/null
