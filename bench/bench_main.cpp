@@ -80,8 +80,13 @@ int main(int argc, char** argv) {
     vellum::bench::writeSyntheticBook(small20k, 20000, 600);
     vellum::bench::writeSyntheticBook(large, 40, 1 << 20);
 
-    double list10k = best(runs, [&] { listBook(small10k); });
-    double list20k = best(runs, [&] { listBook(small20k); });
+    // The two sizes take turns, so neither gets the other's warm caches: a 10,000
+    // picture book fits the processor's last-level cache when listed over and over.
+    double list10k = 1e9, list20k = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        list10k = std::min(list10k, best(1, [&] { listBook(small10k); }));
+        list20k = std::min(list20k, best(1, [&] { listBook(small20k); }));
+    }
     std::printf("list 10,000 pictures (%5.1f MB): %.3f s\n", fs::file_size(small10k) / 1e6, list10k);
     std::printf("list 20,000 pictures (%5.1f MB): %.3f s   ratio %.2f (at most 2.2)\n", fs::file_size(small20k) / 1e6,
                 list20k, list20k / list10k);
