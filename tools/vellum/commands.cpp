@@ -35,6 +35,13 @@ struct TempFile {
     ~TempFile() {
         if (!path.empty()) host::removeFile(path);
     }
+    // Creates the file; false, with the reason told, when that fails.
+    bool create() {
+        std::string error;
+        path = host::makeTempFile(error);
+        if (path.empty()) message("cannot create a temporary file: %s", error.c_str());
+        return !path.empty();
+    }
 };
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
@@ -100,12 +107,7 @@ int readEntries(const PluginExports& api, const std::string& book, std::vector<E
         // A binary named "files.bbs" would come first and be overwritten by the index.
         if (indexText != nullptr && entry.name == kIndexName) {
             TempFile temp;
-            std::string error;
-            temp.path = host::makeTempFile(error);
-            if (temp.path.empty()) {
-                message("cannot create a temporary file: %s", error.c_str());
-                return kExitPartly;
-            }
+            if (!temp.create()) return kExitPartly;
             int extracted = open.process(PK_EXTRACT, temp.path);
             if (extracted != 0 || !readWholeFile(temp.path, *indexText)) {
                 message("cannot read the index of %s: %s", book.c_str(), codeName(extracted).c_str());
@@ -487,12 +489,7 @@ int catCommand(const PluginExports& api, const Options& options, const std::stri
     while ((result = open.next(entry)) == 0) {
         if (!host::sameName(entry.name, name)) continue;
         TempFile temp;
-        std::string error;
-        temp.path = host::makeTempFile(error);
-        if (temp.path.empty()) {
-            message("cannot create a temporary file: %s", error.c_str());
-            return kExitPartly;
-        }
+        if (!temp.create()) return kExitPartly;
         int code;
         {
             InterruptScope interruptible;
