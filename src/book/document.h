@@ -67,7 +67,8 @@ bool nodeListItem(const NodeList& list, std::int32_t index, Node& out);
 bool attributeText(const Node& element, const char* name, std::string& ansi);
 
 // The concatenation of the element's descendant text. False when it cannot be read.
-bool elementText(const Node& element, ElementText& out);
+// With `measure` false, `utf16Length` may be left 0 (extraction has no use for it).
+bool elementText(const Node& element, ElementText& out, bool measure = true);
 
 // Replaces all children of `element` by one text node (`ansi` in the host's 8-bit
 // code page). False when the document refused it.

@@ -412,7 +412,7 @@ bool attributeText(const Node& element, const char* name, std::string& ansi) {
     return false;
 }
 
-bool elementText(const Node& element, ElementText& out) {
+bool elementText(const Node& element, ElementText& out, bool measure) {
     out = ElementText();
     if (!element) return false;
     xmlNodePtr node = xml(element.get());
@@ -429,7 +429,7 @@ bool elementText(const Node& element, ElementText& out) {
         }
         out.ansi = out.storage;
     }
-    out.utf16Length = utf16Units(out.ansi);
+    if (measure) out.utf16Length = utf16Units(out.ansi);
     return true;
 }
 

@@ -252,7 +252,7 @@ bool attributeText(const Node& element, const char* name, std::string& ansi) {
     return true;
 }
 
-bool elementText(const Node& element, ElementText& out) {
+bool elementText(const Node& element, ElementText& out, bool /*measure*/) {
     out = ElementText();
     if (!element) return false;
     Bstr text;

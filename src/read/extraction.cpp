@@ -48,7 +48,7 @@ int extractElement(const BookArchive& archive, const char* destPath, const char*
     if (!archive.binaries || !nodeListItem(archive.binaries, archive.currentIndex, node) || !node)
         return E_BAD_DATA;
     ElementText text;
-    if (!elementText(node, text)) return E_BAD_DATA;
+    if (!elementText(node, text, false)) return E_BAD_DATA;
     std::string target;
     if (!buildTargetPath(target, destPath, destName)) return E_ECLOSE;
     return decodeBinaryToFile(archive, text.ansi, target);
