@@ -1,6 +1,6 @@
 #include "book_generator.h"
 
-#include "replace/base64_encode.h"
+#include "book/base64.h"
 
 #include <fstream>
 #include <random>

@@ -49,7 +49,7 @@ std::string allText(const std::string& path, const char* pattern) {
     for (std::int32_t i = 0; i < count; ++i) {
         Node node;
         ElementText part;
-        if (nodeListItem(list, i, node) && elementText(node, part)) text += std::string(part.ansi) + "\n";
+        if (nodeListItem(list, i, node) && elementText(node, part)) text += std::string(part.text) + "\n";
     }
     return text;
 }

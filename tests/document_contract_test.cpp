@@ -77,7 +77,7 @@ TEST(DocumentService, ElementTextConcatenatesDescendantsAndCdata) {
     LoadedBook book(test::book("<binary id=\"a\">QU<![CDATA[JD]]>&#82;&amp;A==</binary>"));
     ElementText text;
     ASSERT_TRUE(elementText(book.binary(0), text));
-    EXPECT_EQ(text.ansi, "QUJDR&A==");
+    EXPECT_EQ(text.text, "QUJDR&A==");
     EXPECT_EQ(text.utf16Length, 9);
 }
 
@@ -89,7 +89,7 @@ TEST(DocumentService, ReplacedTextIsEscapedAndSurvivesASave) {
     LoadedBook again(readFile(out));
     ElementText text;
     ASSERT_TRUE(elementText(again.binary(0), text));
-    EXPECT_EQ(text.ansi, "a<b&c");
+    EXPECT_EQ(text.text, "a<b&c");
 }
 
 TEST(DocumentService, SaveKeepsTheDeclaredEightBitEncoding) {
@@ -121,7 +121,7 @@ TEST(DocumentService, SaveKeepsTheDeclaredEightBitEncoding) {
     ASSERT_TRUE(nodeListItem(paragraphs, 0, after));
     ElementText reread;
     ASSERT_TRUE(elementText(after, reread));
-    EXPECT_EQ(reread.ansi, original.ansi);
+    EXPECT_EQ(reread.text, original.text);
     EXPECT_EQ(reread.utf16Length, original.utf16Length);
 }
 

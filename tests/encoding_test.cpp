@@ -1,7 +1,7 @@
 // Putting a file into a binary element: the Base64 text, progress and abort.
+#include "book/base64.h"
 #include "book/binary_entry.h"
-#include "plugin/book_archive.h"
-#include "replace/base64_encode.h"
+#include "core/file_encoder.h"
 #include "support/book_fixture.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +15,19 @@ namespace {
 
 std::vector<int> calls;
 int answerZeroAt = -1;
-int record(char*, int size) {
-    calls.push_back(size);
-    return static_cast<int>(calls.size()) - 1 == answerZeroAt ? 0 : 1;
+
+// Records every report, and asks to stop at report number `answerZeroAt`.
+struct RecordingSink final : ProgressSink {
+    void beginFile(const std::string&) override {}
+    bool report(std::int64_t bytes) override {
+        calls.push_back(static_cast<int>(bytes));
+        return static_cast<int>(calls.size()) - 1 != answerZeroAt;
+    }
+} recording;
+ProgressSink* sink = nullptr;
+
+int encode(const LoadedBook& book, const std::string& source) {
+    return static_cast<int>(encodeFileIntoBinary(book.binary(0), source, sink));
 }
 
 std::string randomBytes(std::size_t size, unsigned seed) {
@@ -32,14 +42,14 @@ protected:
     void SetUp() override {
         calls.clear();
         answerZeroAt = -1;
-        packProgressCallback = record;
+        sink = &recording;
     }
-    void TearDown() override { packProgressCallback = nullptr; }
+    void TearDown() override { sink = nullptr; }
 
     std::string elementText(const LoadedBook& book) {
         ElementText text;
         EXPECT_TRUE(vellum::elementText(book.binary(0), text));
-        return std::string(text.ansi);
+        return std::string(text.text);
     }
 };
 
@@ -74,7 +84,7 @@ TEST_P(EncodeSizes, TextIsOnePaddedLineAndProgressAddsUpToTheSize) {
     std::string bytes = randomBytes(GetParam().size, 3);
     std::string source = book.dir.file("new.png");
     writeFile(source, bytes);
-    ASSERT_EQ(encodeFileIntoBinary(book.binary(0), source.c_str()), 0);
+    ASSERT_EQ(encode(book, source), 0);
     EXPECT_EQ(elementText(book), referenceEncode(bytes));
     EXPECT_EQ(calls, GetParam().calls);
     std::string contentType;
@@ -91,9 +101,9 @@ TEST_F(EncodeFile, LargeRandomFileRoundTripsThroughTheListing) {
     std::string bytes = randomBytes(300001, 9);
     std::string source = book.dir.file("new.png");
     writeFile(source, bytes);
-    ASSERT_EQ(encodeFileIntoBinary(book.binary(0), source.c_str()), 0);
-    BinaryEntry entry{};
-    ASSERT_EQ(readBinaryEntry(entry, book.binary(0), 0), 1);
+    ASSERT_EQ(encode(book, source), 0);
+    BinaryEntry entry;
+    ASSERT_TRUE(readBinaryEntry(entry, book.binary(0), false));
     EXPECT_EQ(entry.decodedSize, 300001);
     long long sum = 0;
     for (int c : calls) sum += c;
@@ -102,11 +112,11 @@ TEST_F(EncodeFile, LargeRandomFileRoundTripsThroughTheListing) {
 }
 
 TEST_F(EncodeFile, NoCallbackGivesTheSameText) {
-    packProgressCallback = nullptr;
+    sink = nullptr;
     LoadedBook book(test::book(binary("a", "image/png", "T0xE")));
     std::string source = book.dir.file("new.png");
     writeFile(source, "hello");
-    ASSERT_EQ(encodeFileIntoBinary(book.binary(0), source.c_str()), 0);
+    ASSERT_EQ(encode(book, source), 0);
     EXPECT_EQ(elementText(book), "aGVsbG8=");
     EXPECT_TRUE(calls.empty());
 }
@@ -118,15 +128,15 @@ TEST_F(EncodeFile, AbortLeavesTheElementAsItWas) {
         LoadedBook book(test::book(binary("a", "image/png", "T0xE")));
         std::string source = book.dir.file("new.png");
         writeFile(source, "0123456789");
-        EXPECT_EQ(encodeFileIntoBinary(book.binary(0), source.c_str()), E_EABORTED);
+        EXPECT_EQ(encode(book, source), E_EABORTED);
         EXPECT_EQ(elementText(book), "T0xE");
     }
 }
 
 TEST_F(EncodeFile, MissingFileIsAnOpenFailureWithoutProgress) {
     LoadedBook book(test::book(binary("a", "image/png", "T0xE")));
-    EXPECT_EQ(encodeFileIntoBinary(book.binary(0), book.dir.file("missing").c_str()), E_EOPEN);
-    EXPECT_EQ(encodeFileIntoBinary(book.binary(0), book.dir.path().string().c_str()), E_EOPEN) << "a folder";
+    EXPECT_EQ(encode(book, book.dir.file("missing")), E_EOPEN);
+    EXPECT_EQ(encode(book, book.dir.path().string()), E_EOPEN) << "a folder";
     EXPECT_TRUE(calls.empty());
     EXPECT_EQ(elementText(book), "T0xE");
 }
@@ -140,7 +150,7 @@ TEST_F(EncodeFile, FileOf512MiBOrMoreIsRefusedUntouched) {
     std::string source = book.dir.file("huge.bin");
     writeFile(source, "");
     std::filesystem::resize_file(source, kMaxReplacementSize);  // sparse: no disk used
-    EXPECT_EQ(encodeFileIntoBinary(book.binary(0), source.c_str()), E_NOT_SUPPORTED);
+    EXPECT_EQ(encode(book, source), E_NOT_SUPPORTED);
     EXPECT_EQ(elementText(book), "T0xE");
     EXPECT_TRUE(calls.empty());
 }

@@ -1,6 +1,6 @@
 // The note a replacement run leaves in the book's history, for every shape of
 // description a book can have.
-#include "replace/history_note.h"
+#include "book/history_note.h"
 #include "support/book_fixture.h"
 
 #include <gtest/gtest.h>
@@ -118,7 +118,7 @@ TEST(AppendChildElement, ChecksParentThenName) {
     EXPECT_EQ(appendChildElement(book.document, &root, "section", "words", &added), 0);
     ElementText text;
     ASSERT_TRUE(elementText(added, text));
-    EXPECT_EQ(text.ansi, "words");
+    EXPECT_EQ(text.text, "words");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Walking a book as the host does: the entries, their header fields, and the text
 // of "files.bbs".
 #include "platform/platform.h"
-#include "read/listing.h"
+#include "core/entry_names.h"
+#include "core/listing.h"
 #include "support/book_fixture.h"
 
 #include <gtest/gtest.h>
@@ -115,11 +116,11 @@ struct PadCase {
 class IndexLinePadding : public testing::TestWithParam<PadCase> {};
 
 TEST_P(IndexLinePadding, SizeStartsAtColumn13OrAfterOneSpace) {
-    BinaryEntry entry{};
+    BinaryEntry entry;
     std::string name(static_cast<std::size_t>(GetParam().nameLength), 'n');
-    std::strcpy(entry.id, name.c_str());
+    entry.id = name;
     entry.decodedSize = 12345;
-    std::strcpy(entry.contentType, "image/jpeg");
+    entry.contentType = "image/jpeg";
     std::string text = "previous\r\n";
     appendIndexLine(text, entry);
     EXPECT_EQ(text, "previous\r\n" + name + std::string(static_cast<std::size_t>(GetParam().spaces), ' ') +
@@ -183,6 +184,17 @@ TEST(ReadHeader, ShowsSafeNameButIndexKeepsTheId) {
     EXPECT_STREQ(header.FileName, ".._.._evil.png");
     ASSERT_EQ(ReadHeader(book.handle, &header), 0);
     EXPECT_EQ(extractIndex(book.handle, book.dir), "../../evil.png 3 image/png\r\n");
+}
+
+TEST(ReadHeader, CutsLongIdAndContentTypeTo258Characters) {
+    std::string longId(300, 'i');
+    std::string longType(300, 't');
+    OpenedBook book(test::book(binary(longId, longType, "QUJD")));
+    tHeaderData header{};
+    ASSERT_EQ(ReadHeader(book.handle, &header), 0);
+    EXPECT_EQ(std::string(header.FileName), longId.substr(0, 258));
+    ASSERT_EQ(ReadHeader(book.handle, &header), 0);
+    EXPECT_EQ(extractIndex(book.handle, book.dir), longId.substr(0, 258) + " 3 " + longType.substr(0, 258) + "\r\n");
 }
 
 TEST(CloseArchive, ReleasesAListingStoppedHalfway) {

@@ -56,7 +56,7 @@ protected:
         for (std::int32_t i = 0; i < count; ++i) {
             Node note;
             ElementText text;
-            if (nodeListItem(notes, i, note) && elementText(note, text)) all += std::string(text.ansi) + "|";
+            if (nodeListItem(notes, i, note) && elementText(note, text)) all += std::string(text.text) + "|";
         }
         return all;
     }

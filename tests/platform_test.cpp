@@ -2,6 +2,7 @@
 // temporary file beside a book, and text between the host's 8-bit strings and UTF-16.
 #include "platform/fault_seam.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -123,22 +124,24 @@ TEST(PlatformFiles, ReadOnlyBookIsSeen) {
 }
 
 TEST(PlatformText, AsciiRoundTripsAndTheUnwritableBecomesASpace) {
-    EXPECT_EQ(platform::toAnsi(u""), "");
-    EXPECT_EQ(platform::fromAnsi(""), u"");
-    EXPECT_EQ(platform::toAnsi(u"cover.jpg QUJD+/="), "cover.jpg QUJD+/=");
-    EXPECT_EQ(platform::fromAnsi("cover.jpg QUJD+/="), u"cover.jpg QUJD+/=");
+    EXPECT_EQ(platform::toHostText(""), "");
+    EXPECT_EQ(platform::fromHostText(""), "");
+    EXPECT_EQ(platform::toHostText("cover.jpg QUJD+/="), "cover.jpg QUJD+/=");
+    EXPECT_EQ(platform::fromHostText("cover.jpg QUJD+/="), "cover.jpg QUJD+/=");
+    EXPECT_EQ(platform::utf8FromUtf16(u"\u043e\U0001F600"), "\xd0\xbe\xf0\x9f\x98\x80");
+    EXPECT_EQ(platform::utf16FromUtf8("\xd0\xbe\xf0\x9f\x98\x80"), u"\u043e\U0001F600");
     // A lone surrogate is no character in any code page.
-    EXPECT_EQ(platform::toAnsi(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a b");
+    EXPECT_EQ(platform::utf8FromUtf16(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a b");
     // Text with a zero inside is converted whole.
-    EXPECT_EQ(platform::toAnsi(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
+    EXPECT_EQ(platform::toHostText(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST(PlatformText, NamesCompareWithoutRegardToCase) {
-    EXPECT_TRUE(platform::equalIgnoringCase("Cover.JPG", "cover.jpg"));
-    EXPECT_TRUE(platform::equalIgnoringCase("files.bbs", "FILES.BBS"));
-    EXPECT_TRUE(platform::equalIgnoringCase("", ""));
-    EXPECT_FALSE(platform::equalIgnoringCase("cover.jpg", "cover.jpeg"));
-    EXPECT_FALSE(platform::equalIgnoringCase("cover", "cover "));
+    EXPECT_TRUE(platform::sameName("Cover.JPG", "cover.jpg"));
+    EXPECT_TRUE(platform::sameName("files.bbs", "FILES.BBS"));
+    EXPECT_TRUE(platform::sameName("", ""));
+    EXPECT_FALSE(platform::sameName("cover.jpg", "cover.jpeg"));
+    EXPECT_FALSE(platform::sameName("cover", "cover "));
 }
 
 TEST(PlatformClock, NowIsAPlausibleUtcTime) {

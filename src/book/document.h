@@ -4,7 +4,7 @@
 // (document_libxml2.cpp).
 //
 // Documents, node lists and nodes are opaque handles owned by RAII pointers; each is
-// released exactly once. A node or node list borrowed from a document must not
+// released exactly once. All text and paths are UTF-8. A node or node list borrowed from a document must not
 // outlive it. Patterns name elements as written in the book (a prefix included when
 // there is one), so a default namespace declared on the root does not stop a match.
 #pragma once
@@ -37,16 +37,16 @@ using Node = std::unique_ptr<NodeHandle, NodeRelease>;
 // The result of a selection: a length and items by zero-based index.
 using NodeList = std::unique_ptr<NodeListHandle, NodeListRelease>;
 
-// The text of an element as the document holds it. `ansi` is the text in the host's
-// 8-bit code page (a view that lives as long as this record and its document);
-// `utf16Length` counts the UTF-16 code units of the text as the document gives it.
+// The text of an element as the document holds it. `text` is UTF-8 (a view that
+// lives as long as this record and its document); `utf16Length` counts the UTF-16
+// code units of the text as the document gives it.
 struct ElementText {
-    std::string_view ansi;
+    std::string_view text;
     std::int64_t utf16Length = 0;
-    std::string storage;  // backs `ansi` when the text had to be copied or converted
+    std::string storage;  // backs `text` when the text had to be copied or converted
 };
 
-// Loads the book at `path` (host 8-bit string). The load is complete when it returns,
+// Loads the book at `path`. The load is complete when it returns,
 // keeps white space, never resolves external entities or DTDs, and never reaches the
 // network. Null when the file is missing, unreadable or not well-formed XML.
 BookDocument loadBook(const char* path);
@@ -62,23 +62,23 @@ bool nodeListLength(const NodeList& list, std::int32_t& length);
 // The item at `index`; false when it cannot be had.
 bool nodeListItem(const NodeList& list, std::int32_t index, Node& out);
 
-// The value of attribute `name` of `element` in the host's 8-bit code page.
-// False when the element has no such attribute.
-bool attributeText(const Node& element, const char* name, std::string& ansi);
+// The value of attribute `name` of `element`. False when the element has no such
+// attribute.
+bool attributeText(const Node& element, const char* name, std::string& value);
 
 // The concatenation of the element's descendant text. False when it cannot be read.
 // With `measure` false, `utf16Length` may be left 0 (extraction has no use for it).
 bool elementText(const Node& element, ElementText& out, bool measure = true);
 
-// Replaces all children of `element` by one text node (`ansi` in the host's 8-bit
-// code page). False when the document refused it.
-bool replaceElementText(const Node& element, std::string_view ansi);
+// Replaces all children of `element` by one text node. False when the document
+// refused it.
+bool replaceElementText(const Node& element, std::string_view text);
 
 // Creates an element named `name` in the namespace of `parent`, optionally with a
 // text, and appends it as the last child of `parent`. `appended`, when given,
 // receives the new element. False when the element could not be created or appended.
 bool appendNewElement(const BookDocument& document, const Node& parent, const char* name,
-                      std::string_view ansiText, Node* appended);
+                      std::string_view text, Node* appended);
 
 // Writes the whole document to `path`, in the encoding the book declares, and makes
 // the file durable. False on any failure (the file may then be incomplete).

@@ -3,6 +3,7 @@
 // NodeListHandle the vector of matches below.
 #include "book/document.h"
 
+#include "book/libxml2_owners.h"
 #include "platform/platform.h"
 
 #include <libxml/SAX2.h>
@@ -38,22 +39,12 @@ void NodeListRelease::operator()(NodeListHandle* list) const noexcept { delete l
 
 namespace {
 
-struct XmlString {
-    xmlChar* text = nullptr;
-    ~XmlString() { xmlFree(text); }
-};
-
 // Entity references are expanded where text is read (attribute values while
 // parsing, element text when it is asked for), and a book could declare entities
 // whose expansion explodes: nested ones ("billion laughs") or one large entity used
 // many times. A book whose references would expand to more than this many bytes in
 // all is not loaded, so reading any text of a loaded book stays small.
 constexpr std::size_t kMaxEntityExpansion = 16u << 20;
-
-struct ParserContext {
-    xmlParserCtxtPtr context = nullptr;
-    ~ParserContext() { xmlFreeParserCtxt(context); }
-};
 
 // The library reports only through result codes, but libxml2 prints some errors
 // (a broken encoding, a failed conversion) to stderr whatever the parser's options
@@ -338,13 +329,13 @@ BookDocument loadBook(const char* path) {
     if (!source.file.isOpen()) return nullptr;
     xmlInitParser();
     QuietErrors quiet;
-    ParserContext parser{xmlNewParserCtxt()};
-    if (parser.context == nullptr) return nullptr;
+    libxml::ParserContext parser(xmlNewParserCtxt());
+    if (!parser) return nullptr;
     // HUGE also switches off libxml2's own guard against entity expansion, so the
     // budget above takes its place.
     ParseBudget budget;
-    parser.context->_private = &budget;
-    parser.context->sax->getEntity = budgetedGetEntity;
+    parser->_private = &budget;
+    parser->sax->getEntity = budgetedGetEntity;
     // Complete when it returns; blanks kept; no network; no external entity or DTD
     // is ever loaded (neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD); HUGE lets a
     // picture's text node pass 10 MB. COMPACT keeps short texts inside their node,
@@ -353,7 +344,7 @@ BookDocument loadBook(const char* path) {
     const int options =
         XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_COMPACT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     BookDocument document(reinterpret_cast<DocumentHandle*>(
-        xmlCtxtReadIO(parser.context, readFromFile, nullptr, &source, nullptr, nullptr, options)));
+        xmlCtxtReadIO(parser.get(), readFromFile, nullptr, &source, nullptr, nullptr, options)));
     if (budget.exceeded || (document && !expansionWithinLimit(xml(document.get())))) return nullptr;
     return document;
 }
@@ -399,14 +390,14 @@ bool nodeListItem(const NodeList& list, std::int32_t index, Node& out) {
     return true;
 }
 
-bool attributeText(const Node& element, const char* name, std::string& ansi) {
-    ansi.clear();
+bool attributeText(const Node& element, const char* name, std::string& value) {
+    value.clear();
     if (!element || name == nullptr) return false;
     for (xmlAttrPtr attr = xml(element.get())->properties; attr != nullptr; attr = attr->next) {
         if (attr->ns != nullptr && attr->ns->prefix != nullptr) continue;
         if (std::strcmp(reinterpret_cast<const char*>(attr->name), name) != 0) continue;
-        XmlString value{xmlNodeListGetString(attr->doc, attr->children, 1)};
-        if (value.text != nullptr) ansi = reinterpret_cast<const char*>(value.text);
+        libxml::Chars text(xmlNodeListGetString(attr->doc, attr->children, 1));
+        if (text) value = reinterpret_cast<const char*>(text.get());
         return true;
     }
     return false;
@@ -420,55 +411,49 @@ bool elementText(const Node& element, ElementText& out, bool measure) {
     // A binary element normally holds one text node: read it in place, no copy.
     if (only != nullptr && only->next == nullptr &&
         (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
-        if (only->content != nullptr) out.ansi = reinterpret_cast<const char*>(only->content);
+        if (only->content != nullptr) out.text = reinterpret_cast<const char*>(only->content);
     } else {
         std::size_t entityBytes = 0;
         if (!collectText(node->children, out.storage, entityBytes)) {
             out = ElementText();
             return false;
         }
-        out.ansi = out.storage;
+        out.text = out.storage;
     }
-    if (measure) out.utf16Length = utf16Units(out.ansi);
+    if (measure) out.utf16Length = utf16Units(out.text);
     return true;
 }
 
-bool replaceElementText(const Node& element, std::string_view ansi) {
-    if (!element || ansi.size() > INT32_MAX) return false;
+bool replaceElementText(const Node& element, std::string_view text) {
+    if (!element || text.size() > INT32_MAX) return false;
     xmlNodePtr node = xml(element.get());
-    xmlNodePtr text = xmlNewDocTextLen(node->doc, reinterpret_cast<const xmlChar*>(ansi.data()),
-                                       static_cast<int>(ansi.size()));
-    if (text == nullptr) return false;
+    libxml::DetachedNode content(xmlNewDocTextLen(node->doc, reinterpret_cast<const xmlChar*>(text.data()),
+                                               static_cast<int>(text.size())));
+    if (!content) return false;
     xmlNodeSetContent(node, nullptr);
-    if (xmlAddChild(node, text) == nullptr) {
-        xmlFreeNode(text);
-        return false;
-    }
+    if (xmlAddChild(node, content.get()) == nullptr) return false;
+    content.release();  // the element holds it now
     return true;
 }
 
-bool appendNewElement(const BookDocument& document, const Node& parent, const char* name,
-                      std::string_view ansiText, Node* appended) {
+bool appendNewElement(const BookDocument& document, const Node& parent, const char* name, std::string_view text,
+                      Node* appended) {
     if (appended != nullptr) appended->reset();
-    if (!document || !parent || name == nullptr || ansiText.size() > INT32_MAX) return false;
+    if (!document || !parent || name == nullptr || text.size() > INT32_MAX) return false;
     xmlNodePtr owner = xml(parent.get());
     // The new element shares its parent's namespace, so no xmlns="" appears on save.
-    xmlNodePtr created = xmlNewDocNode(xml(document.get()), owner->ns, reinterpret_cast<const xmlChar*>(name), nullptr);
-    if (created == nullptr) return false;
-    if (!ansiText.empty()) {
-        xmlNodePtr text = xmlNewDocTextLen(created->doc, reinterpret_cast<const xmlChar*>(ansiText.data()),
-                                           static_cast<int>(ansiText.size()));
-        if (text == nullptr || xmlAddChild(created, text) == nullptr) {
-            xmlFreeNode(text);
-            xmlFreeNode(created);
-            return false;
-        }
+    libxml::DetachedNode created(
+        xmlNewDocNode(xml(document.get()), owner->ns, reinterpret_cast<const xmlChar*>(name), nullptr));
+    if (!created) return false;
+    if (!text.empty()) {
+        libxml::DetachedNode content(xmlNewDocTextLen(created->doc, reinterpret_cast<const xmlChar*>(text.data()),
+                                                   static_cast<int>(text.size())));
+        if (!content || xmlAddChild(created.get(), content.get()) == nullptr) return false;
+        content.release();
     }
-    if (xmlAddChild(owner, created) == nullptr) {
-        xmlFreeNode(created);
-        return false;
-    }
-    if (appended != nullptr) *appended = wrap(created);
+    if (xmlAddChild(owner, created.get()) == nullptr) return false;
+    xmlNodePtr added = created.release();
+    if (appended != nullptr) *appended = wrap(added);
     return true;
 }
 
@@ -491,20 +476,17 @@ static const char* saveEncoding(const xmlChar* declared) {
         "<?xml version=\"1.0\" encoding=\"\"?>\n<!DOCTYPE [ ]><a:b c='d' e=\"f\">&#x;%-_.</a:b>\r\t "
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     const int probeLength = static_cast<int>(sizeof kProbe - 1);
-    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(name);
-    if (handler == nullptr) return "UTF-8";
-    xmlBufferPtr in = xmlBufferCreate();
-    xmlBufferPtr out = xmlBufferCreate();
-    bool asciiAsIs = false;
-    if (in != nullptr && out != nullptr && xmlBufferAdd(in, reinterpret_cast<const xmlChar*>(kProbe), probeLength) == 0) {
-        xmlCharEncOutFunc(handler, out, nullptr);  // lets a stateful encoding write its start
-        xmlBufferEmpty(out);
-        asciiAsIs = xmlCharEncOutFunc(handler, out, in) >= 0 && xmlBufferLength(out) == probeLength &&
-                    std::memcmp(xmlBufferContent(out), kProbe, sizeof kProbe - 1) == 0;
-    }
-    xmlBufferFree(in);
-    xmlBufferFree(out);
-    xmlCharEncCloseFunc(handler);
+    libxml::EncodingHandler handler(xmlFindCharEncodingHandler(name));
+    if (!handler) return "UTF-8";
+    libxml::Buffer in(xmlBufferCreate());
+    libxml::Buffer out(xmlBufferCreate());
+    if (!in || !out || xmlBufferAdd(in.get(), reinterpret_cast<const xmlChar*>(kProbe), probeLength) != 0)
+        return "UTF-8";
+    xmlCharEncOutFunc(handler.get(), out.get(), nullptr);  // lets a stateful encoding write its start
+    xmlBufferEmpty(out.get());
+    bool asciiAsIs = xmlCharEncOutFunc(handler.get(), out.get(), in.get()) >= 0 &&
+                     xmlBufferLength(out.get()) == probeLength &&
+                     std::memcmp(xmlBufferContent(out.get()), kProbe, sizeof kProbe - 1) == 0;
     return asciiAsIs ? name : "UTF-8";
 }
 
@@ -531,11 +513,11 @@ bool saveBook(const BookDocument& document, const char* path) {
     // The book keeps the encoding its declaration names; characters that encoding
     // cannot hold are written as character references.
     const char* encoding = saveEncoding(doc->encoding);
-    xmlSaveCtxtPtr save = xmlSaveToIO(writeToFile, keepOpen, &target, encoding, 0);
-    if (save == nullptr) return false;
-    long written = xmlSaveDoc(save, doc);
-    int closed = xmlSaveClose(save);
-    if (written < 0 || closed < 0 || target.failed) return false;
+    libxml::SaveContext save(xmlSaveToIO(writeToFile, keepOpen, &target, encoding, 0));
+    if (!save) return false;
+    long written = xmlSaveDoc(save.get(), doc);
+    bool closed = libxml::close(save);
+    if (written < 0 || !closed || target.failed) return false;
     if (!platform::flushToDisk(target.file)) return false;
     return target.file.close();
 }

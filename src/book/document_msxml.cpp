@@ -6,6 +6,7 @@
 
 #include "platform/fault_seam.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "platform/win32_owners.h"
 
 #include <msxml.h>
@@ -43,7 +44,7 @@ bool succeeded(HRESULT status, const ComPtr<T>& result) {
     return SUCCEEDED(status) && result != nullptr;
 }
 
-Bstr wide(std::string_view ansi) { return Bstr(platform::fromAnsi(ansi)); }
+Bstr wide(std::string_view text) { return Bstr(platform::utf16FromUtf8(text)); }
 
 // Entity references are expanded where text is read, and a book could declare
 // entities whose expansion explodes: nested ones ("billion laughs") or one large
@@ -190,7 +191,7 @@ BookDocument loadBook(const char* path) {
     // as one is handed over. The probe closes before the load.
     if (!platform::openForReading(path).isOpen()) return nullptr;
     Variant source;
-    if (!source.setText(platform::fromAnsi(path))) return nullptr;
+    if (!source.setText(platform::utf16FromUtf8(path))) return nullptr;
     ComPtr<IXMLDOMDocument> document;
     if (!loadConfigured(source.get(), document)) return nullptr;
     if (!expansionWithinBound(document.Get())) return nullptr;
@@ -236,8 +237,8 @@ bool nodeListItem(const NodeList& list, std::int32_t index, Node& out) {
     return succeeded(status, node);
 }
 
-bool attributeText(const Node& element, const char* name, std::string& ansi) {
-    ansi.clear();
+bool attributeText(const Node& element, const char* name, std::string& value) {
+    value.clear();
     if (!element || name == nullptr) return false;
     ComPtr<IXMLDOMNamedNodeMap> attributes;
     if (!succeeded(dom(element.get())->get_attributes(attributes.GetAddressOf()), attributes)) return false;
@@ -247,8 +248,8 @@ bool attributeText(const Node& element, const char* name, std::string& ansi) {
     if (!succeeded(attributes->getNamedItem(attributeName.get(), attribute.GetAddressOf()), attribute))
         return false;
     // An attribute whose value cannot be read counts as present and empty.
-    Bstr value;
-    if (SUCCEEDED(attribute->get_text(value.receive()))) ansi = platform::toAnsi(value.text());
+    Bstr text;
+    if (SUCCEEDED(attribute->get_text(text.receive()))) value = platform::utf8FromUtf16(text.text());
     return true;
 }
 
@@ -259,20 +260,20 @@ bool elementText(const Node& element, ElementText& out, bool /*measure*/) {
     if (FAILED(dom(element.get())->get_text(text.receive()))) return false;
     std::u16string_view units = text.text();
     out.utf16Length = static_cast<std::int64_t>(units.size());
-    out.storage = platform::toAnsi(units);
-    out.ansi = out.storage;
+    out.storage = platform::utf8FromUtf16(units);
+    out.text = out.storage;
     return true;
 }
 
-bool replaceElementText(const Node& element, std::string_view ansi) {
+bool replaceElementText(const Node& element, std::string_view content) {
     if (!element) return false;
-    Bstr text = wide(ansi);
+    Bstr text = wide(content);
     if (!text.ok()) return false;
     return SUCCEEDED(dom(element.get())->put_text(text.get()));
 }
 
-bool appendNewElement(const BookDocument& document, const Node& parent, const char* name,
-                      std::string_view ansiText, Node* appended) {
+bool appendNewElement(const BookDocument& document, const Node& parent, const char* name, std::string_view content,
+                      Node* appended) {
     if (appended != nullptr) appended->reset();
     if (!document || !parent || name == nullptr) return false;
     // The new element takes its parent's namespace, so the saved book carries no xmlns="".
@@ -286,8 +287,8 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
     if (!succeeded(dom(document.get())->createNode(type.get(), elementName.get(), space.get(), created.GetAddressOf()),
                    created))
         return false;
-    if (!ansiText.empty()) {
-        Bstr text = wide(ansiText);
+    if (!content.empty()) {
+        Bstr text = wide(content);
         if (!text.ok() || FAILED(created->put_text(text.get()))) return false;
     }
     ComPtr<IXMLDOMNode> added;

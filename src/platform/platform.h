@@ -1,7 +1,10 @@
-// The platform layer: files, text conversion between the host's 8-bit strings and
-// UTF-16, the UTC clock, and the few host conventions that differ between Total
-// Commander on Windows and Double Commander on Linux. One implementation per
-// platform (platform_win32.cpp, platform_posix.cpp), chosen by CMake.
+// The platform layer: files, the host's 8-bit text, name comparison, the UTC clock,
+// and the few host conventions that differ between Total Commander on Windows and
+// Double Commander on Linux. One implementation per platform (platform_win32.cpp,
+// platform_posix.cpp), chosen by CMake.
+//
+// Every path and name given to or taken from this layer is UTF-8, the text of the
+// whole library; the Windows implementation turns paths into UTF-16 at the call.
 #pragma once
 
 #include <cstddef>
@@ -69,14 +72,14 @@ bool replaceFile(const char* source, const char* target);
 // The character that joins a folder and a name in a path the host hands over.
 char pathSeparator();
 
-// Host 8-bit text (the ANSI code page on Windows, UTF-8 on Linux) to and from
-// UTF-16. Characters the 8-bit side cannot hold become a space " ".
-std::string toAnsi(std::u16string_view text);
-std::u16string fromAnsi(std::string_view text);
+// The text of the host's 8-bit interface: the ANSI code page on Windows, UTF-8 on
+// Linux. A character the code page cannot hold becomes a space " ".
+std::string toHostText(std::string_view utf8);
+std::string fromHostText(std::string_view hostText);
 
-// Compares two host 8-bit strings without regard to letter case, as the host
-// compares file names. True when equal.
-bool equalIgnoringCase(const char* a, const char* b);
+// Compares two names without regard to letter case, as the host compares file
+// names. True when equal.
+bool sameName(std::string_view a, std::string_view b);
 
 // A moment in UTC, as the system clock gives it.
 struct UtcTime {

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "platform/fault_seam.h"
+#include "platform/text.h"
 
 #include <atomic>
 #include <cerrno>
@@ -139,96 +140,9 @@ bool replaceFile(const char* source, const char* target) {
 
 char pathSeparator() { return '/'; }
 
-// Linux hosts hand over UTF-8, so the "ANSI" side is UTF-8. Lone surrogates cannot
-// be written and become a space, as unrepresentable characters do on Windows.
-std::string toAnsi(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            out.push_back(' ');
-            continue;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-// Decodes one UTF-8 sequence at text[i]; malformed input yields U+FFFD and moves on
-// by one byte, as the Windows conversion does without its strict flag.
-static std::uint32_t nextCodePoint(std::string_view text, std::size_t& i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char b = byte(i);
-    int extra;
-    std::uint32_t c;
-    std::uint32_t least;
-    if (b < 0x80) {
-        ++i;
-        return b;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-        extra = 1, c = b & 0x1F, least = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        extra = 2, c = b & 0x0F, least = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        extra = 3, c = b & 0x07, least = 0x10000;
-    } else {
-        ++i;
-        return 0xFFFD;
-    }
-    if (i + static_cast<std::size_t>(extra) >= text.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    for (int k = 1; k <= extra; ++k) {
-        unsigned char t = byte(i + k);
-        if ((t & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (t & 0x3F);
-    }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    return c;
-}
-
-std::u16string fromAnsi(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        std::uint32_t c = nextCodePoint(text, i);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
-}
+// Linux hosts hand over UTF-8: the host's 8-bit text is the library's own.
+std::string toHostText(std::string_view utf8) { return std::string(utf8); }
+std::string fromHostText(std::string_view hostText) { return std::string(hostText); }
 
 // Simple case folding for the scripts that book ids are written in: Latin (ASCII,
 // Latin-1), Greek and Cyrillic. Other characters compare as they are.
@@ -241,8 +155,7 @@ static std::uint32_t foldCase(std::uint32_t c) {
     return c;
 }
 
-bool equalIgnoringCase(const char* a, const char* b) {
-    std::string_view x(a), y(b);
+bool sameName(std::string_view x, std::string_view y) {
     std::size_t i = 0, j = 0;
     while (i < x.size() && j < y.size()) {
         if (foldCase(nextCodePoint(x, i)) != foldCase(nextCodePoint(y, j))) return false;

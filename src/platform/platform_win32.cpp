@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "platform/fault_seam.h"
+#include "platform/text.h"
 
 #include <windows.h>
 
@@ -21,6 +22,10 @@ File adopt(HANDLE handle) { return File(reinterpret_cast<std::intptr_t>(handle))
 // The largest piece one call of ReadFile, WriteFile or a code page conversion takes.
 constexpr std::size_t kMaxPiece = 1u << 30;
 
+// A UTF-8 path as the wide-character calls of Windows take it.
+std::u16string wide(const char* path) { return utf16FromUtf8(path); }
+LPCWSTR w(const std::u16string& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+
 }  // namespace
 
 bool File::close() {
@@ -34,14 +39,14 @@ bool File::close() {
 
 File openForReading(const char* path) {
     if (faultHit(Fault::open)) return File();
-    return adopt(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
+    return adopt(CreateFileW(w(wide(path)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 File createForWriting(const char* path) {
     if (faultHit(Fault::create)) return File();
-    return adopt(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
+    return adopt(CreateFileW(w(wide(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool fileSize(const File& file, std::uint64_t& size) {
@@ -79,15 +84,15 @@ bool flushToDisk(const File& file) {
     return FlushFileBuffers(handleOf(file)) != 0;
 }
 
-bool fileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool fileExists(const char* path) { return GetFileAttributesW(w(wide(path))) != INVALID_FILE_ATTRIBUTES; }
 
 bool removeFile(const char* path) {
     if (faultHit(Fault::remove)) return false;
-    return DeleteFileA(path) != 0;
+    return DeleteFileW(w(wide(path))) != 0;
 }
 
 bool isReadOnly(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesW(w(wide(path)));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
@@ -95,7 +100,7 @@ std::string reserveTempBeside(const char* path) {
     if (faultHit(Fault::create)) return std::string();
     static std::atomic<unsigned> counter{0};
     // A short name in the book's folder: the replacement is then a rename on one
-    // volume, and a book whose own path is near the ANSI length limit still fits.
+    // volume, and a book whose own path is near the length limit still fits.
     std::string folder(path);
     std::size_t cut = folder.find_last_of("\\/");
     folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
@@ -104,7 +109,7 @@ std::string reserveTempBeside(const char* path) {
         std::snprintf(name, sizeof name, "~vellum-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                       counter.fetch_add(1));
         std::string candidate = folder + name;
-        HANDLE reserved = CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        HANDLE reserved = CreateFileW(w(wide(candidate.c_str())), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
         if (reserved != INVALID_HANDLE_VALUE) {
             CloseHandle(reserved);
@@ -118,7 +123,8 @@ std::string reserveTempBeside(const char* path) {
 
 bool replaceFile(const char* source, const char* target) {
     if (faultHit(Fault::rename)) return false;
-    DWORD attributes = GetFileAttributesA(target);
+    std::u16string wideSource = wide(source), wideTarget = wide(target);
+    DWORD attributes = GetFileAttributesW(w(wideTarget));
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         // A read-only book is not replaced; the new file takes the book's other attributes.
         if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
@@ -126,14 +132,17 @@ bool replaceFile(const char* source, const char* target) {
                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
                                FILE_ATTRIBUTE_TEMPORARY;
         DWORD kept = attributes & settable;
-        if (!SetFileAttributesA(source, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) return false;
+        if (!SetFileAttributesW(w(wideSource), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) return false;
     }
-    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(w(wideSource), w(wideTarget), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 char pathSeparator() { return '\\'; }
 
-std::string toAnsi(std::u16string_view text) {
+namespace {
+
+// UTF-16 to the ANSI code page, in pieces that one conversion call takes.
+std::string codePageFromUtf16(std::u16string_view text) {
     // Where the system code page is UTF-8 every character can be written, and the
     // conversion refuses a default character.
     const char* fallback = GetACP() == CP_UTF8 ? nullptr : " ";
@@ -157,7 +166,7 @@ std::string toAnsi(std::u16string_view text) {
     return out;
 }
 
-std::u16string fromAnsi(std::string_view text) {
+std::u16string utf16FromCodePage(std::string_view text) {
     std::u16string out;
     std::size_t done = 0;
     while (done < text.size()) {
@@ -185,7 +194,18 @@ std::u16string fromAnsi(std::string_view text) {
     return out;
 }
 
-bool equalIgnoringCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+}  // namespace
+
+std::string toHostText(std::string_view utf8) { return codePageFromUtf16(utf16FromUtf8(utf8)); }
+std::string fromHostText(std::string_view hostText) { return utf8FromUtf16(utf16FromCodePage(hostText)); }
+
+// Ordinal comparison of UTF-16 with simple case mapping, as Windows compares file names.
+bool sameName(std::string_view a, std::string_view b) {
+    std::u16string x = utf16FromUtf8(a), y = utf16FromUtf8(b);
+    if (x.size() > INT_MAX || y.size() > INT_MAX) return false;
+    return CompareStringOrdinal(reinterpret_cast<LPCWCH>(x.data()), static_cast<int>(x.size()),
+                                reinterpret_cast<LPCWCH>(y.data()), static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+}
 
 UtcTime utcNow() {
     SYSTEMTIME now;

@@ -1,100 +1,63 @@
-// The nine functions the host calls. Each checks its arguments, turns the handle
-// into its BookArchive, makes one call into the core and returns the code. No
-// exception ever reaches the host: running out of memory becomes E_NO_MEMORY (or a
-// null handle), anything else a failure code of the call.
+// The nine functions the host calls, each one line over the edge (edge.h) for the
+// host's 8-bit interface. No exception ever reaches the host: running out of memory
+// becomes E_NO_MEMORY (or a null handle), anything else a failure code of the call.
 #include "plugin/wcx.h"
 
-#include "plugin/book_archive.h"
-#include "read/extraction.h"
-#include "read/listing.h"
-#include "replace/pack_files.h"
-
-#include <cstdint>
-#include <new>
+#include "plugin/edge.h"
+#include "plugin/host_text.h"
 
 using namespace vellum;
+using namespace vellum::plugin;
 
-namespace {
+namespace vellum::plugin {
+
+tProcessDataProc packProgressCallback = nullptr;
 
 constexpr int kCapabilities = PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_BY_CONTENT | PK_CAPS_HIDE;
 static_assert(kCapabilities == 327);
 
-const HANDLE_WCX kAllOnes = reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1));
+// The core's statuses go to the host as they are.
+static_assert(resultCode(Status::endArchive) == E_END_ARCHIVE && resultCode(Status::noMemory) == E_NO_MEMORY &&
+              resultCode(Status::badData) == E_BAD_DATA && resultCode(Status::badArchive) == E_BAD_ARCHIVE &&
+              resultCode(Status::openFailed) == E_EOPEN && resultCode(Status::createFailed) == E_ECLOSE &&
+              resultCode(Status::readFailed) == E_EREAD && resultCode(Status::writeFailed) == E_EWRITE &&
+              resultCode(Status::aborted) == E_EABORTED && resultCode(Status::noFiles) == E_NO_FILES &&
+              resultCode(Status::notSupported) == E_NOT_SUPPORTED);
 
-BookArchive* archiveOf(HANDLE_WCX handle) {
-    return handle == nullptr || handle == kAllOnes ? nullptr : static_cast<BookArchive*>(handle);
-}
-
-template <typename Call>
-int guarded(int otherFailure, Call call) noexcept {
-    try {
-        return call();
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
-    } catch (...) {
-        return otherFailure;
-    }
-}
-
-}  // namespace
+}  // namespace vellum::plugin
 
 extern "C" {
 
-HANDLE_WCX OpenArchive(tOpenArchiveData* ArchiveData) {
-    if (ArchiveData == nullptr) return nullptr;
-    try {
-        return openBookArchive(ArchiveData->ArcName, ArchiveData->OpenResult);
-    } catch (const std::bad_alloc&) {
-        ArchiveData->OpenResult = E_NO_MEMORY;
-    } catch (...) {
-        ArchiveData->OpenResult = E_EOPEN;
-    }
-    return nullptr;
-}
+HANDLE_WCX OpenArchive(tOpenArchiveData* ArchiveData) { return openArchive<NarrowText>(ArchiveData); }
 
-int ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData) {
-    BookArchive* archive = archiveOf(hArcData);
-    if (archive == nullptr || HeaderData == nullptr) return E_END_ARCHIVE;
-    return guarded(E_END_ARCHIVE, [&] { return readHeader(*archive, *HeaderData); });
-}
+int ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData) { return readHeader<NarrowText>(hArcData, HeaderData); }
 
 int ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName) {
-    if (Operation == PK_SKIP) return 0;
-    BookArchive* archive = archiveOf(hArcData);
-    if (archive == nullptr) return E_BAD_DATA;
-    return guarded(E_BAD_DATA, [&] { return processFile(*archive, Operation, DestPath, DestName); });
+    return processFile<NarrowText>(hArcData, Operation, DestPath, DestName);
 }
 
 int CloseArchive(HANDLE_WCX hArcData) {
-    closeBookArchive(archiveOf(hArcData));
+    delete handleOf(hArcData);
     return 0;
 }
 
 void SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc) {
-    if (BookArchive* archive = archiveOf(hArcData)) archive->changeVolProc = pChangeVolProc;
+    if (ArchiveHandle* open = handleOf(hArcData)) open->changeVolProc = pChangeVolProc;
 }
 
 void SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc) {
-    if (hArcData == kAllOnes)
+    if (hArcData == kPackingHandle)
         packProgressCallback = pProcessDataProc;
-    else if (BookArchive* archive = archiveOf(hArcData))
-        archive->processDataProc = pProcessDataProc;
+    else if (ArchiveHandle* open = handleOf(hArcData))
+        open->processDataProc = pProcessDataProc;
 }
 
 int GetPackerCaps(void) { return kCapabilities; }
 
 int PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
-    return guarded(E_EWRITE, [&] { return packFiles(PackedFile, SubPath, SrcPath, AddList, Flags); });
+    return packFiles<NarrowText>(PackedFile, SubPath, SrcPath, AddList, Flags, &packProgressCallback);
 }
 
-int CanYouHandleThisFile(char* FileName) {
-    if (FileName == nullptr) return 0;
-    // Exactly 0 or 1, whatever goes wrong: the host reads a one-byte boolean.
-    try {
-        return isBook(FileName) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
-}
+int CanYouHandleThisFile(char* FileName) { return canYouHandleThisFile<NarrowText>(FileName); }
 
 }  // extern "C"

@@ -1,8 +1,11 @@
 // vellum: opens a FictionBook book through the vellum packer plug-in, as a file
 // manager does, to list, test, extract and replace its pictures from the command line.
-#include "commands.h"
 #include "host.h"
 #include "plugin.h"
+#include "read_commands.h"
+#include "replace_command.h"
+#include "vellum.h"
+#include "vellum_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -56,7 +59,7 @@ int main(int argc, char** argv) {
                  "vellum"};
     app.footer(kExitStatuses);
     app.require_subcommand(1);
-    app.set_version_flag("--version", "vellum 1.0.4.0");
+    app.set_version_flag("--version", "vellum " VELLUM_VERSION);
 
     std::string pluginPath;
     Options options;

@@ -85,6 +85,21 @@ int OpenBook::process(int operation, const std::string& target) {
     return api_.processFile(handle_, operation, nullptr, name.data());
 }
 
+int PluginExports::pack(const std::string& book, const std::string& folder, const std::vector<std::string>& names,
+                        bool move, tProcessDataProc progress) const {
+    // The host's buffers: zero-terminated strings, the list of names ended by an empty one.
+    std::string list;
+    for (const std::string& name : names) list += name + '\0';
+    list += '\0';
+    std::vector<char> bookPath(book.begin(), book.end());
+    bookPath.push_back('\0');
+    std::vector<char> source(folder.begin(), folder.end());
+    source.push_back('\0');
+    std::vector<char> addList(list.begin(), list.end());
+    setProcessDataProc(reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1)), progress);
+    return packFiles(bookPath.data(), nullptr, source.data(), addList.data(), move ? PK_PACK_MOVE_FILES : 0);
+}
+
 std::string codeName(int code) {
     switch (code) {
     case E_END_ARCHIVE: return "E_END_ARCHIVE";

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vellum::tool {
 
@@ -21,6 +22,12 @@ struct PluginExports {
     decltype(&::GetPackerCaps) getPackerCaps = nullptr;
     decltype(&::PackFiles) packFiles = nullptr;
     decltype(&::CanYouHandleThisFile) canYouHandleThisFile = nullptr;
+
+    // Packs the files `names` of `folder` (ending with a separator) into `book`, as
+    // a file manager does: the packing callback is set for the handle -1 first, then
+    // PackFiles is called once. PackFiles's result.
+    int pack(const std::string& book, const std::string& folder, const std::vector<std::string>& names, bool move,
+             tProcessDataProc progress) const;
 };
 
 // A loaded plug-in module with all nine exports found.

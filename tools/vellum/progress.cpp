@@ -24,9 +24,11 @@ std::int64_t nowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The plug-in reports every 3 bytes; the clock is read only every so many reports
-// and the line redrawn at most every 100 ms.
+// The plug-in may report every few bytes or once per large block: the clock is read
+// once so many reports or so many bytes have come, and the line redrawn at most
+// every 100 ms.
 constexpr std::uint32_t kCallsPerClockRead = 4096;
+constexpr std::uint64_t kBytesPerClockRead = 64 * 1024;
 constexpr std::int64_t kRedrawMs = 100;
 
 }  // namespace
@@ -54,6 +56,7 @@ void Progress::start(const std::string& verb, int total, bool visible) {
     name_.clear();
     size_ = done_ = 0;
     calls_ = 0;
+    sinceClock_ = 0;
     lastDraw_ = 0;
     drawn_ = false;
     paths_.clear();
@@ -93,8 +96,12 @@ void Progress::add(const char* fileName, int size) {
             }
         }
     }
-    if (size > 0) done_ += static_cast<std::uint64_t>(size);
-    if (++calls_ % kCallsPerClockRead != 0) return;
+    if (size > 0) {
+        done_ += static_cast<std::uint64_t>(size);
+        sinceClock_ += static_cast<std::uint64_t>(size);
+    }
+    if (++calls_ % kCallsPerClockRead != 0 && sinceClock_ < kBytesPerClockRead) return;
+    sinceClock_ = 0;
     if (nowMs() - lastDraw_ >= kRedrawMs) draw();
 }
 

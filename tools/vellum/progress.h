@@ -44,6 +44,7 @@ private:
     std::uint64_t size_ = 0;
     std::uint64_t done_ = 0;
     std::uint32_t calls_ = 0;
+    std::uint64_t sinceClock_ = 0;  // bytes reported since the clock was last read
     std::int64_t lastDraw_ = 0;
     bool drawn_ = false;
     // Packing: the items, in the order the plug-in reads them.

@@ -1,13 +1,8 @@
-#include "replace/history_note.h"
+#include "book/history_note.h"
+
+#include "vellum_version.h"
 
 #include <cstdio>
-
-#ifndef VELLUM_BUILD_DATE
-#define VELLUM_BUILD_DATE "Oct 23 2025"
-#endif
-#ifndef VELLUM_BUILD_TIME
-#define VELLUM_BUILD_TIME "02:22:04"
-#endif
 
 namespace vellum {
 

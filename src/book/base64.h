@@ -1,0 +1,59 @@
+// Base64 as books hold it: the standard alphabet with "=" padding. Text read from a
+// book may hold any other byte (white space, line breaks), which is skipped, and
+// ends at the first "="; text written into a book is one unbroken line.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace vellum {
+
+inline constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The Base64 value of each byte: 0 to 63 for the alphabet, kBase64Pad for "=",
+// kNotBase64 for everything else (white space, punctuation, bytes of 128 and up).
+inline constexpr signed char kBase64Pad = -2;
+inline constexpr signed char kNotBase64 = -1;
+extern const std::array<signed char, 256> kBase64Values;
+
+// The number of bytes `text` decodes to: alphabet characters are counted up to the
+// first "=", all other bytes are skipped; 3 per group of four, then 0, 0, 1 or 2
+// for a last group of 0 to 3 characters. Always the bytes Base64Decoder gives.
+std::int64_t base64DecodedSize(std::string_view text);
+
+// Keeps, in place and in order, only ASCII letters, digits, "+", "/" and "=".
+void stripNonBase64(char* text);
+
+// The length of the padded encoding of `size` bytes: 4 * ceil(size / 3).
+constexpr std::size_t base64EncodedLength(std::size_t size) { return (size + 2) / 3 * 4; }
+
+// Encodes `size` bytes into `out`, which must hold base64EncodedLength(size) characters.
+void encodeBase64(const unsigned char* data, std::size_t size, char* out);
+
+// Decodes Base64 text piece by piece into the caller's blocks.
+class Base64Decoder {
+public:
+    explicit Base64Decoder(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+    // Decodes the next complete groups of four characters into `out`, three bytes
+    // each, as many as `capacity` bytes hold. The bytes written; 0 once no complete
+    // group is left.
+    std::size_t next(unsigned char* out, std::size_t capacity);
+
+    // After next() has answered 0: the characters of an unfinished last group (0 to
+    // 3), and the k - 1 bytes a last group of k characters gives (its missing
+    // characters count as zero), written to `out`.
+    int tailCharacters() const { return held_; }
+    std::size_t tail(unsigned char out[2]) const;
+
+private:
+    const char* p_;
+    const char* end_;
+    std::uint32_t group_ = 0;  // the characters held so far, 6 bits each
+    int held_ = 0;
+    bool ended_ = false;  // "=" met
+};
+
+}  // namespace vellum

@@ -1,0 +1,29 @@
+#include "core/book_archive.h"
+
+namespace vellum {
+
+static bool hasSingleRoot(const BookDocument& document) {
+    NodeList roots;
+    std::int32_t length = 0;
+    return selectNodes(document, "FictionBook", roots) && nodeListLength(roots, length) && length == 1;
+}
+
+Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& archive) {
+    archive.reset();
+    BookDocument document = loadBook(path.c_str());
+    if (!document) return Status::openFailed;
+    if (!hasSingleRoot(document)) return Status::badArchive;
+    auto opened = std::make_unique<BookArchive>();
+    opened->document = std::move(document);
+    opened->openTime = platform::utcNow();
+    opened->indexText.reserve(1024);
+    archive = std::move(opened);
+    return Status::ok;
+}
+
+bool isBook(const std::string& path) {
+    BookDocument document = loadBook(path.c_str());
+    return document && hasSingleRoot(document);
+}
+
+}  // namespace vellum

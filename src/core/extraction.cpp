@@ -1,0 +1,107 @@
+#include "core/extraction.h"
+
+#include "book/base64.h"
+#include "book/binary_entry.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace vellum {
+
+namespace {
+
+// Decoded bytes go out in blocks of this size (whole groups of three).
+constexpr std::size_t kOutputBlock = 65535;
+// The index text goes out in chunks of this size.
+constexpr std::size_t kIndexChunk = 65536;
+
+// Closes and deletes a target that must not remain, and answers `status`.
+Status discard(platform::File& file, const std::string& path, Status status) {
+    file.close();
+    platform::removeFile(path.c_str());
+    return status;
+}
+
+Node currentElement(const BookArchive& archive) {
+    Node node;
+    if (!archive.binaries || !nodeListItem(archive.binaries, archive.currentIndex, node)) return Node();
+    return node;
+}
+
+}  // namespace
+
+Status testEntry(const BookArchive& archive) {
+    switch (archive.listingPhase) {
+    case 0: {
+        Node node = currentElement(archive);
+        BinaryEntry entry;
+        return node && readBinaryEntry(entry, node, true) ? Status::ok : Status::badData;
+    }
+    case 1:
+        return Status::ok;
+    default:
+        return Status::badData;
+    }
+}
+
+Status extractEntry(const BookArchive& archive, const std::string* target, ProgressSink* progress) {
+    switch (archive.listingPhase) {
+    case 0: {
+        Node node = currentElement(archive);
+        if (!node) return Status::badData;
+        ElementText text;
+        if (!elementText(node, text, false)) return Status::badData;
+        if (target == nullptr) return Status::createFailed;
+        return decodeBinaryToFile(text.text, *target, progress);
+    }
+    case 1:
+        if (target == nullptr) return Status::openFailed;
+        return writeIndexFile(archive, *target, progress);
+    default:
+        return Status::badData;
+    }
+}
+
+Status decodeBinaryToFile(std::string_view text, const std::string& targetPath, ProgressSink* progress) {
+    // Allocated before the file exists: running out of memory must not leave an
+    // empty file behind.
+    std::vector<unsigned char> block(kOutputBlock);
+    ProgressReporter reporter(progress, targetPath);
+    platform::File file = platform::createForWriting(targetPath.c_str());
+    if (!file.isOpen()) return Status::createFailed;
+
+    // The host hears of every group of four characters (3 bytes), as it always has;
+    // the bytes themselves go out in large blocks.
+    Base64Decoder decoder(text);
+    while (std::size_t decoded = decoder.next(block.data(), block.size())) {
+        for (std::size_t group = 0; group < decoded / 3; ++group)
+            if (!reporter.tell(3)) return discard(file, targetPath, Status::aborted);
+        if (!platform::writeAll(file, block.data(), decoded)) return discard(file, targetPath, Status::writeFailed);
+    }
+    if (decoder.tailCharacters() > 0) {
+        // A last group of k characters gives k - 1 bytes, none at all for k = 1;
+        // the host is told of it all the same.
+        std::size_t n = decoder.tail(block.data());
+        if (!reporter.tell(static_cast<std::int64_t>(n))) return discard(file, targetPath, Status::aborted);
+        if (n > 0 && !platform::writeAll(file, block.data(), n)) return discard(file, targetPath, Status::writeFailed);
+    }
+    if (!file.close()) return discard(file, targetPath, Status::writeFailed);
+    return Status::ok;
+}
+
+Status writeIndexFile(const BookArchive& archive, const std::string& targetPath, ProgressSink* progress) {
+    ProgressReporter reporter(progress, targetPath);  // before the file: it allocates
+    platform::File file = platform::createForWriting(targetPath.c_str());
+    if (!file.isOpen()) return Status::openFailed;
+    const std::string& text = archive.indexText;
+    for (std::size_t done = 0; done < text.size();) {
+        std::size_t chunk = std::min(text.size() - done, kIndexChunk);
+        if (!platform::writeAll(file, text.data() + done, chunk)) return discard(file, targetPath, Status::writeFailed);
+        if (!reporter.tell(static_cast<std::int64_t>(chunk))) return discard(file, targetPath, Status::aborted);
+        done += chunk;
+    }
+    if (!file.close()) return discard(file, targetPath, Status::writeFailed);
+    return Status::ok;
+}
+
+}  // namespace vellum

@@ -1,0 +1,79 @@
+#include "core/pack_run.h"
+
+#include "book/binary_entry.h"
+#include "book/document.h"
+#include "book/history_note.h"
+#include "core/entry_names.h"
+#include "core/file_encoder.h"
+#include "platform/platform.h"
+
+namespace vellum {
+
+namespace {
+
+// The first accepted element that `name` names, without regard to case.
+Node findElement(const NodeList& binaries, const PackRequest& request, const std::string& name) {
+    std::int32_t length = 0;
+    if (!nodeListLength(binaries, length)) return Node();
+    for (std::int32_t i = 0; i < length; ++i) {
+        Node node;
+        if (!nodeListItem(binaries, i, node)) return Node();
+        if (!node) continue;
+        BinaryEntry entry;
+        if (!readBinaryEntry(entry, node, true)) continue;
+        std::string shown = request.shownName != nullptr ? request.shownName(entry.id) : entry.id;
+        if (platform::sameName(shown, name)) return node;
+    }
+    return Node();
+}
+
+// Writes the document beside the book, then puts it in the book's place.
+Status saveInPlace(const BookDocument& document, const std::string& packedFile) {
+    if (platform::isReadOnly(packedFile.c_str())) return Status::writeFailed;
+    std::string temp = platform::reserveTempBeside(packedFile.c_str());
+    if (temp.empty()) return Status::writeFailed;
+    if (!saveBook(document, temp.c_str()) || !platform::replaceFile(temp.c_str(), packedFile.c_str())) {
+        platform::removeFile(temp.c_str());
+        return Status::writeFailed;
+    }
+    return Status::ok;
+}
+
+}  // namespace
+
+Status packFiles(const PackRequest& request) {
+    BookDocument document = loadBook(request.book.c_str());
+    if (!document) return Status::openFailed;
+    if (request.subPath) return Status::notSupported;
+    NodeList binaries;
+    if (!selectNodes(document, "//FictionBook/binary", binaries) || !binaries) return Status::noFiles;
+
+    std::int32_t replaced = 0;
+    std::vector<const std::string*> putIn;  // source files now held by the book
+    for (const PackName& item : request.names) {
+        if (item.refused) return Status::notSupported;
+        if (platform::sameName(item.name, kIndexName)) {
+            ++replaced;
+            continue;
+        }
+        if (item.pathTooLong) return Status::notSupported;
+        Node element = findElement(binaries, request, item.name);
+        if (!element) continue;
+        if (Status status = encodeFileIntoBinary(element, item.sourcePath, request.progress); status != Status::ok)
+            return status;
+        ++replaced;
+        putIn.push_back(&item.sourcePath);
+    }
+    binaries.reset();
+
+    appendHistoryNote(document, replaced);
+    if (Status status = saveInPlace(document, request.book); status != Status::ok) return status;
+    document.reset();
+
+    // Only files the book now holds are deleted; names that matched nothing stay.
+    if (request.moveFiles)
+        for (const std::string* source : putIn) platform::removeFile(source->c_str());
+    return Status::ok;
+}
+
+}  // namespace vellum

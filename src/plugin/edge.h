@@ -1,0 +1,156 @@
+// What every export does between the host and the core, written once for each
+// interface of the host (`Text` is its kind of text, see host_text.h): the record
+// behind a handle, the host's callbacks bound as progress sinks, the host's records
+// filled from the core's entry descriptions, and the one catch-all that keeps every
+// exception away from the host.
+#pragma once
+
+#include "core/book_archive.h"
+#include "core/extraction.h"
+#include "core/listing.h"
+#include "core/pack_run.h"
+#include "core/progress.h"
+#include "core/status.h"
+#include "plugin/wcx.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <optional>
+
+namespace vellum::plugin {
+
+// The handle value that stands for "the packing run" in SetProcessDataProc.
+inline const HANDLE_WCX kPackingHandle = reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1));
+
+// What a handle the host holds stands for: an open book and the host's callbacks.
+struct ArchiveHandle {
+    std::unique_ptr<BookArchive> archive;
+    tChangeVolProc changeVolProc = nullptr;  // kept, never called: a book has no volumes
+    tProcessDataProc processDataProc = nullptr;
+};
+
+// The process-wide progress callback used while packing; none when loaded.
+extern tProcessDataProc packProgressCallback;
+
+inline ArchiveHandle* handleOf(HANDLE_WCX handle) {
+    return handle == nullptr || handle == kPackingHandle ? nullptr : static_cast<ArchiveHandle*>(handle);
+}
+
+// A status as the host's result code: the values are the same.
+constexpr int resultCode(Status status) { return static_cast<int>(status); }
+
+// Runs an export's body; running out of memory becomes `noMemory`, any other
+// exception `otherFailure`.
+template <typename Call>
+int guarded(int otherFailure, Call call, int noMemory = E_NO_MEMORY) noexcept {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        return noMemory;
+    } catch (...) {
+        return otherFailure;
+    }
+}
+
+// The host's progress callback as a sink. The callback is read at every report, so
+// a host that changes it meanwhile is heard.
+template <typename Text>
+class HostProgress final : public ProgressSink {
+public:
+    explicit HostProgress(const typename Text::ProcessDataProc* callback) : callback_(callback) {}
+    void beginFile(const std::string& path) override { path_ = Text::fromCore(path); }
+    bool report(std::int64_t bytes) override {
+        typename Text::ProcessDataProc callback = *callback_;
+        return callback == nullptr || callback(Text::data(path_), static_cast<int>(bytes)) != 0;
+    }
+
+private:
+    const typename Text::ProcessDataProc* callback_;
+    typename Text::HostString path_;
+};
+
+inline int clamp32(std::int64_t value) { return static_cast<int>(std::min<std::int64_t>(value, INT32_MAX)); }
+
+// Fills the fields of a header record that describe `entry`; the others keep what
+// the host put there.
+template <typename Text, typename Header>
+void describe(Header& header, const EntryDescription& entry, const platform::UtcTime& openTime) {
+    Text::copyName(header.FileName, entry.name);
+    if (entry.isIndex) header.Flags = 0;
+    header.PackSize = clamp32(entry.packedSize);
+    header.UnpSize = clamp32(entry.size);
+    header.FileCRC = 0;
+    header.FileTime = static_cast<int>(platform::hostFileTime(openTime));
+    header.FileAttr = platform::hostFileAttr(entry.isIndex, header.FileAttr);
+}
+
+template <typename Text, typename OpenData>
+HANDLE_WCX openArchive(OpenData* data) {
+    if (data == nullptr) return nullptr;
+    HANDLE_WCX opened = nullptr;
+    int result = guarded(E_EOPEN, [&] {
+        auto handle = std::make_unique<ArchiveHandle>();
+        Status status = openBookArchive(Text::toCore(data->ArcName), handle->archive);
+        if (status == Status::ok) opened = handle.release();
+        return resultCode(status);
+    });
+    // The result is written only when the book did not open.
+    if (opened == nullptr) data->OpenResult = result;
+    return opened;
+}
+
+template <typename Text, typename Header>
+int readHeader(HANDLE_WCX handle, Header* header) {
+    ArchiveHandle* open = handleOf(handle);
+    if (open == nullptr || header == nullptr) return E_END_ARCHIVE;
+    return guarded(E_END_ARCHIVE, [&] {
+        EntryDescription entry;
+        Status status = vellum::readHeader(*open->archive, entry);
+        if (status == Status::ok) describe<Text>(*header, entry, open->archive->openTime);
+        return resultCode(status);
+    });
+}
+
+template <typename Text>
+int processFile(HANDLE_WCX handle, int operation, const typename Text::Char* destPath,
+                const typename Text::Char* destName) {
+    if (operation == PK_SKIP) return 0;
+    ArchiveHandle* open = handleOf(handle);
+    if (open == nullptr) return E_BAD_DATA;
+    return guarded(E_BAD_DATA, [&]() -> int {
+        if (operation == PK_TEST) return resultCode(testEntry(*open->archive));
+        if (operation != PK_EXTRACT) return E_BAD_DATA;
+        std::optional<std::string> target = Text::targetPath(destPath, destName);
+        HostProgress<Text> progress(&open->processDataProc);
+        return resultCode(extractEntry(*open->archive, target ? &*target : nullptr, &progress));
+    });
+}
+
+template <typename Text>
+int packFiles(const typename Text::Char* packedFile, const typename Text::Char* subPath,
+              const typename Text::Char* srcPath, const typename Text::Char* addList, int flags,
+              const typename Text::ProcessDataProc* progressCallback) {
+    if (packedFile == nullptr || srcPath == nullptr || addList == nullptr) return E_EOPEN;
+    return guarded(E_EWRITE, [&] {
+        HostProgress<Text> progress(progressCallback);
+        PackRequest request;
+        request.book = Text::toCore(packedFile);
+        request.subPath = subPath != nullptr;
+        request.names = Text::packNames(srcPath, addList);
+        request.moveFiles = (flags & PK_PACK_MOVE_FILES) != 0;
+        request.shownName = &Text::shownName;
+        request.progress = &progress;
+        return resultCode(vellum::packFiles(request));
+    });
+}
+
+template <typename Text>
+int canYouHandleThisFile(const typename Text::Char* fileName) {
+    if (fileName == nullptr) return 0;
+    // Exactly 0 or 1, whatever goes wrong: the host reads a one-byte boolean.
+    return guarded(0, [&] { return isBook(Text::toCore(fileName)) ? 1 : 0; }, 0);
+}
+
+}  // namespace vellum::plugin

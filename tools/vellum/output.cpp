@@ -1,0 +1,145 @@
+#include "output.h"
+
+#include "host.h"
+#include "vellum.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+namespace vellum::tool {
+
+void message(const char* format, ...) {
+    std::fputs("vellum: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+}
+
+std::string printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
+
+std::string jsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += static_cast<char>(c);
+            } else if (c < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        int length = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool valid = length > 0 && i + static_cast<std::size_t>(length) <= utf8.size();
+        for (int k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]) & 0xC0) == 0x80;
+        if (valid) {
+            out.append(utf8, i, static_cast<std::size_t>(length));
+            i += static_cast<std::size_t>(length);
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out + "\"";
+}
+
+bool writeOut(const char* data, std::size_t size) {
+    if (size > 0 && std::fwrite(data, 1, size, stdout) != size) {
+        if (errno != EPIPE) message("cannot write to standard output: %s", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool flushOut() {
+    if (std::fflush(stdout) != 0) {
+        if (errno != EPIPE) message("cannot write to standard output: %s", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+FileHandle openFile(const std::string& path, const char* mode) { return FileHandle(std::fopen(path.c_str(), mode)); }
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    FileHandle file = openFile(path, "rb");
+    if (!file) return false;
+    bytes.clear();
+    char buffer[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, n);
+    return std::ferror(file.get()) == 0;
+}
+
+TempFile::~TempFile() {
+    if (!path.empty()) host::removeFile(path);
+}
+
+bool TempFile::create() {
+    std::string error;
+    path = host::makeTempFile(error);
+    if (path.empty()) message("cannot create a temporary file: %s", error.c_str());
+    return !path.empty();
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    if (host::isSeparator(folder.back())) return folder + name;
+    return folder + host::separator() + name;
+}
+
+int openFailed(const std::string& book, int code) {
+    std::string why;
+    switch (code) {
+    case E_BAD_ARCHIVE: why = "not a FictionBook book"; break;
+    case E_NO_MEMORY: why = "out of memory"; break;
+    case E_EOPEN:
+        switch (host::pathKind(book)) {
+        case host::PathKind::missing: why = "no such file"; break;
+        case host::PathKind::folder: why = "it is a folder"; break;
+        default:
+            if (std::string error; !host::canRead(book, error))
+                why = error;
+            else
+                why = "not a well-formed XML document";
+        }
+        break;
+    default: why = "the plug-in answered " + codeName(code);
+    }
+    message("cannot open %s: %s", book.c_str(), why.c_str());
+    return code == E_NO_MEMORY ? kExitPartly : kExitBadBook;
+}
+
+int listingFailed(const std::string& book, int code) {
+    message("cannot list %s: %s", book.c_str(),
+            code == E_NO_MEMORY ? "out of memory" : ("the plug-in answered " + codeName(code)).c_str());
+    return kExitPartly;
+}
+
+std::string extractFailure(int code, const Entry& entry, const std::string& book, const std::string& target) {
+    switch (code) {
+    case E_BAD_DATA: return "cannot read the entry " + entry.name + " from " + book;
+    case E_ECREATE:
+    case E_ECLOSE:
+    case E_EOPEN: return "cannot create " + target;
+    case E_EWRITE: return "cannot write " + target + ": the disk is full or the file is too large";
+    case E_NO_MEMORY: return "cannot extract " + entry.name + ": out of memory";
+    default: return "cannot extract " + entry.name + ": the plug-in answered " + codeName(code);
+    }
+}
+
+}  // namespace vellum::tool

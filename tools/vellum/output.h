@@ -1,0 +1,58 @@
+// What every command writes: messages on standard error, results on standard
+// output, text made fit for a terminal or for JSON, and the messages that tell why
+// the plug-in failed.
+#pragma once
+
+#include "plugin.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace vellum::tool {
+
+// "vellum: " and the message, on standard error.
+void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Text for the terminal: control characters shown as "?".
+std::string printable(std::string text);
+// A JSON string: UTF-8 text escaped; bytes that are not UTF-8 become U+FFFD.
+std::string jsonString(const std::string& utf8);
+
+// Writes bytes to standard output; false (after a message, unless the reader has
+// gone away) when they cannot be written.
+bool writeOut(const char* data, std::size_t size);
+bool flushOut();
+
+// A file opened with the C library, closed once when it goes.
+struct CloseFile {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, CloseFile>;
+FileHandle openFile(const std::string& path, const char* mode);
+// The whole content of a file; false when it cannot be read.
+bool readWholeFile(const std::string& path, std::string& bytes);
+
+// A temporary file, removed when it goes.
+struct TempFile {
+    std::string path;
+    TempFile() = default;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile();
+    // Creates the file; false, with the reason told, when that fails.
+    bool create();
+};
+
+// A folder and a name joined by the host's separator.
+std::string joinPath(const std::string& folder, const std::string& name);
+
+// Why a book did not open, from OpenArchive's result and what the system says of the
+// file, told on standard error; the exit status that goes with it.
+int openFailed(const std::string& book, int code);
+// A listing that ReadHeader broke off with `code`.
+int listingFailed(const std::string& book, int code);
+// Why an entry could not be extracted to `target`.
+std::string extractFailure(int code, const Entry& entry, const std::string& book, const std::string& target);
+
+}  // namespace vellum::tool

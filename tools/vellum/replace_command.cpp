@@ -1,0 +1,177 @@
+#include "replace_command.h"
+
+#include "host.h"
+#include "output.h"
+#include "progress.h"
+#include "read_commands.h"
+
+#include <algorithm>
+
+namespace vellum::tool {
+
+namespace {
+
+struct Replacement {
+    std::string file;    // as the user named it
+    std::string folder;  // absolute, with a trailing separator
+    std::string name;    // base name: the entry it replaces
+    std::string entry;   // the entry's name as the book has it
+};
+
+std::string packFailure(int code, const std::string& book, const std::vector<const Replacement*>& group) {
+    switch (code) {
+    case E_EOPEN:
+        for (const Replacement* r : group)
+            if (std::string error; !host::canRead(r->file, error)) return "cannot read " + r->file + ": " + error;
+        return "cannot open " + book + " or one of the files from " + group.front()->folder;
+    case E_EREAD: return "cannot read one of the files from " + group.front()->folder;
+    case E_EWRITE:
+        if (host::isReadOnly(book)) return "cannot save " + book + ": the file is read-only";
+        return "cannot save " + book + ": the disk is full or the folder cannot be written";
+    case E_NO_FILES: return "cannot find the binaries of " + book;
+    case E_NOT_SUPPORTED: return "the plug-in refused the names from " + group.front()->folder;
+    case E_NO_MEMORY: return "cannot change " + book + ": out of memory";
+    default: return "cannot change " + book + ": the plug-in answered " + codeName(code);
+    }
+}
+
+// Checks every file first, so that the book is changed for all of them or none.
+bool checkFiles(const std::vector<std::string>& files, std::vector<Replacement>& replacements) {
+    bool bad = false;
+    for (const std::string& file : files) {
+        host::PathKind kind = host::pathKind(file);
+        std::string error;
+        if (kind == host::PathKind::missing) {
+            message("cannot read %s: no such file", file.c_str());
+            bad = true;
+            continue;
+        }
+        if (kind != host::PathKind::file) {
+            message("cannot put %s into a book: it is not a file", file.c_str());
+            bad = true;
+            continue;
+        }
+        if (!host::canRead(file, error)) {
+            message("cannot read %s: %s", file.c_str(), error.c_str());
+            bad = true;
+            continue;
+        }
+        std::string full = host::absolutePath(file);
+        std::size_t cut = full.size();
+        while (cut > 0 && !host::isSeparator(full[cut - 1])) --cut;
+        Replacement r{file, full.substr(0, cut), full.substr(cut), std::string()};
+        if (r.name.find('\\') != std::string::npos) {
+            message("cannot put %s into a book: its name holds a backslash", file.c_str());
+            bad = true;
+            continue;
+        }
+        for (const Replacement& other : replacements) {
+            if (host::sameName(other.name, r.name)) {
+                message("%s and %s would both replace %s", other.file.c_str(), file.c_str(), r.name.c_str());
+                bad = true;
+            }
+        }
+        replacements.push_back(r);
+    }
+    return !bad;
+}
+
+}  // namespace
+
+int replaceCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& files,
+                   bool move) {
+    std::vector<Replacement> replacements;
+    if (!checkFiles(files, replacements)) {
+        message("nothing was changed in %s", options.book.c_str());
+        return kExitPartly;
+    }
+
+    // The plug-in passes over names that match no entry without a word: say which.
+    std::vector<Entry> entries;
+    if (int status = readEntries(api, options.book, entries, nullptr); status != kExitOk) return status;
+    if (!entries.empty()) entries.pop_back();  // the index, which nothing replaces
+    std::vector<Replacement> matched;
+    int unmatched = 0;
+    for (Replacement& r : replacements) {
+        if (host::sameName(r.name, kIndexName)) {
+            message("%s is left out: files.bbs is the book's generated index", r.file.c_str());
+            ++unmatched;
+            continue;
+        }
+        for (const Entry& e : entries) {
+            if (host::sameName(e.name, r.name)) {
+                r.entry = e.name;
+                break;
+            }
+        }
+        if (r.entry.empty()) {
+            message("%s is left out: %s has no entry named %s", r.file.c_str(), options.book.c_str(), r.name.c_str());
+            ++unmatched;
+            continue;
+        }
+        matched.push_back(r);
+    }
+    if (matched.empty()) {
+        message("nothing was changed in %s", options.book.c_str());
+        return kExitPartly;
+    }
+
+    // One PackFiles call per source folder, in the order the folders first come.
+    std::vector<std::vector<const Replacement*>> groups;
+    for (const Replacement& r : matched) {
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.front()->folder == r.folder; });
+        if (group == groups.end())
+            groups.push_back({&r});
+        else
+            group->push_back(&r);
+    }
+    std::vector<std::string> paths, names;
+    std::vector<std::uint64_t> sizes;
+    for (const auto& group : groups) {
+        for (const Replacement* r : group) {
+            paths.push_back(r->folder + r->name);
+            names.push_back(r->name);
+            sizes.push_back(host::fileSize(r->file));
+        }
+    }
+    Progress& progress = Progress::instance();
+    progress.start("replacing", static_cast<int>(matched.size()), options.showProgress);
+    progress.expectItems(paths, names, sizes);
+
+    int replaced = 0;
+    InterruptScope interruptible;
+    for (const auto& group : groups) {
+        std::vector<std::string> groupNames;
+        for (const Replacement* r : group) groupNames.push_back(r->name);
+        int code = api.pack(options.book, group.front()->folder, groupNames, move, &Progress::callback);
+        if (code != 0) {
+            progress.finish();
+            flushOut();
+            bool stopped = code == E_EABORTED || interrupted();
+            if (stopped)
+                message("interrupted; the files from %s were not put into %s", group.front()->folder.c_str(),
+                        options.book.c_str());
+            else
+                message("%s", packFailure(code, options.book, group).c_str());
+            if (replaced > 0)
+                message("%d %s replaced before that stays in %s", replaced, replaced == 1 ? "entry" : "entries",
+                        options.book.c_str());
+            else
+                message("nothing was changed in %s", options.book.c_str());
+            return stopped ? kExitInterrupted : kExitNotChanged;
+        }
+        progress.clearLine();
+        for (const Replacement* r : group) {
+            ++replaced;
+            std::printf("replaced %s with %s\n", r->entry.c_str(), r->file.c_str());
+            if (move && host::pathKind(r->file) != host::PathKind::missing)
+                message("%s was put into the book but could not be removed", r->file.c_str());
+        }
+    }
+    progress.finish();
+    std::printf("%s: %d %s replaced\n", options.book.c_str(), replaced, replaced == 1 ? "entry" : "entries");
+    if (!flushOut()) return kExitPartly;
+    return unmatched == 0 ? kExitOk : kExitPartly;
+}
+
+}  // namespace vellum::tool
