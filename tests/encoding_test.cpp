@@ -15,7 +15,7 @@ namespace {
 
 std::vector<int> calls;
 int answerZeroAt = -1;
-int record(char*, int size) {
+int WCX_CALL record(char*, int size) {
     calls.push_back(size);
     return static_cast<int>(calls.size()) - 1 == answerZeroAt ? 0 : 1;
 }

@@ -40,7 +40,7 @@ int guarded(int otherFailure, Call call) noexcept {
 
 extern "C" {
 
-HANDLE_WCX OpenArchive(tOpenArchiveData* ArchiveData) {
+HANDLE_WCX WCX_CALL OpenArchive(tOpenArchiveData* ArchiveData) {
     if (ArchiveData == nullptr) return nullptr;
     try {
         return openBookArchive(ArchiveData->ArcName, ArchiveData->OpenResult);
@@ -52,42 +52,42 @@ HANDLE_WCX OpenArchive(tOpenArchiveData* ArchiveData) {
     return nullptr;
 }
 
-int ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData) {
+int WCX_CALL ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData) {
     BookArchive* archive = archiveOf(hArcData);
     if (archive == nullptr || HeaderData == nullptr) return E_END_ARCHIVE;
     return guarded(E_END_ARCHIVE, [&] { return readHeader(*archive, *HeaderData); });
 }
 
-int ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName) {
+int WCX_CALL ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName) {
     if (Operation == PK_SKIP) return 0;
     BookArchive* archive = archiveOf(hArcData);
     if (archive == nullptr) return E_BAD_DATA;
     return guarded(E_BAD_DATA, [&] { return processFile(*archive, Operation, DestPath, DestName); });
 }
 
-int CloseArchive(HANDLE_WCX hArcData) {
+int WCX_CALL CloseArchive(HANDLE_WCX hArcData) {
     closeBookArchive(archiveOf(hArcData));
     return 0;
 }
 
-void SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc) {
+void WCX_CALL SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc) {
     if (BookArchive* archive = archiveOf(hArcData)) archive->changeVolProc = pChangeVolProc;
 }
 
-void SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc) {
+void WCX_CALL SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc) {
     if (hArcData == kAllOnes)
         packProgressCallback = pProcessDataProc;
     else if (BookArchive* archive = archiveOf(hArcData))
         archive->processDataProc = pProcessDataProc;
 }
 
-int GetPackerCaps(void) { return kCapabilities; }
+int WCX_CALL GetPackerCaps(void) { return kCapabilities; }
 
-int PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
+int WCX_CALL PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
     return guarded(E_EWRITE, [&] { return packFiles(PackedFile, SubPath, SrcPath, AddList, Flags); });
 }
 
-int CanYouHandleThisFile(char* FileName) {
+int WCX_CALL CanYouHandleThisFile(char* FileName) {
     if (FileName == nullptr) return 0;
     // Exactly 0 or 1, whatever goes wrong: the host reads a one-byte boolean.
     try {
