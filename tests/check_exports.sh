@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Reads the built plug-in's real export table and compares it with the nine functions
-# of the packer interface; for the Windows DLL also checks that every imported DLL is
-# a system DLL, so the plug-in installs without any compiler runtime beside it.
+# of the packer interface (plain names: a 32-bit __stdcall name left decorated, such as
+# OpenArchive@4, is one the host never finds); for a Windows DLL also checks that every
+# imported DLL is a system DLL, so the plug-in installs without any compiler runtime
+# beside it, and that the file is named for the hosts of its bitness (32-bit Total
+# Commander loads vellum.wcx, 64-bit vellum.wcx64).
 #
-#   check_exports.sh pe  <objdump> <vellum.wcx64>   (PE DLL)
-#   check_exports.sh elf <nm>      <vellum.wcx64>   (ELF shared object)
+#   check_exports.sh pe  <objdump> <vellum.wcx|vellum.wcx64>   (PE DLL)
+#   check_exports.sh elf <nm>      <vellum.wcx64>              (ELF shared object)
 set -euo pipefail
 
 kind=$1
@@ -31,6 +34,13 @@ pe)
         sed -n '/\[Ordinal\/Name Pointer\] Table/,/^[[:space:]]*$/p' |
         sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p' | sort)
     imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')
+    magic=$(printf '%s\n' "$dump" | sed -n 's/^Magic[[:space:]]*[0-9a-fA-F]*[[:space:]]*(\(.*\))/\1/p')
+    case "$magic:$module" in
+    PE32:*.wcx | PE32+:*.wcx64) echo "image: $magic" ;;
+    *)
+        echo "image $magic is misnamed for its hosts: $module"
+        failed=1 ;;
+    esac
     if [ -z "$imports" ]; then
         echo "no import table found in $module"
         failed=1

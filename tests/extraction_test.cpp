@@ -20,7 +20,7 @@ struct Report {
 std::vector<Report> reports;
 int abortAt = -1;  // the report (0-based) that answers "abort"
 
-int recordProgress(char* name, int size) {
+int WCX_CALL recordProgress(char* name, int size) {
     reports.push_back({name, size});
     return static_cast<int>(reports.size()) - 1 == abortAt ? 0 : 1;
 }

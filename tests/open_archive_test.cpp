@@ -75,7 +75,7 @@ TEST(OpenArchive, RefusesNullRecordAndPath) {
 }
 
 int countedCalls = 0;
-int countingProgress(char*, int) {
+int WCX_CALL countingProgress(char*, int) {
     ++countedCalls;
     return 1;
 }

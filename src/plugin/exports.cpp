@@ -28,36 +28,36 @@ static_assert(resultCode(Status::endArchive) == E_END_ARCHIVE && resultCode(Stat
 
 extern "C" {
 
-HANDLE_WCX OpenArchive(tOpenArchiveData* ArchiveData) { return openArchive<NarrowText>(ArchiveData); }
+HANDLE_WCX WCX_CALL OpenArchive(tOpenArchiveData* ArchiveData) { return openArchive<NarrowText>(ArchiveData); }
 
-int ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData) { return readHeader<NarrowText>(hArcData, HeaderData); }
+int WCX_CALL ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData) { return readHeader<NarrowText>(hArcData, HeaderData); }
 
-int ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName) {
+int WCX_CALL ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName) {
     return processFile<NarrowText>(hArcData, Operation, DestPath, DestName);
 }
 
-int CloseArchive(HANDLE_WCX hArcData) {
+int WCX_CALL CloseArchive(HANDLE_WCX hArcData) {
     delete handleOf(hArcData);
     return 0;
 }
 
-void SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc) {
+void WCX_CALL SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc) {
     if (ArchiveHandle* open = handleOf(hArcData)) open->changeVolProc = pChangeVolProc;
 }
 
-void SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc) {
+void WCX_CALL SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc) {
     if (hArcData == kPackingHandle)
         packProgressCallback = pProcessDataProc;
     else if (ArchiveHandle* open = handleOf(hArcData))
         open->processDataProc = pProcessDataProc;
 }
 
-int GetPackerCaps(void) { return kCapabilities; }
+int WCX_CALL GetPackerCaps(void) { return kCapabilities; }
 
-int PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
+int WCX_CALL PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
     return packFiles<NarrowText>(PackedFile, SubPath, SrcPath, AddList, Flags, &packProgressCallback);
 }
 
-int CanYouHandleThisFile(char* FileName) { return canYouHandleThisFile<NarrowText>(FileName); }
+int WCX_CALL CanYouHandleThisFile(char* FileName) { return canYouHandleThisFile<NarrowText>(FileName); }
 
 }  // extern "C"

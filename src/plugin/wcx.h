@@ -1,8 +1,8 @@
 // The packer plug-in interface as the host defines it: records, flags, result codes,
 // callback types and the nine exported functions. Nothing else belongs here.
 //
-// Total Commander on 64-bit Windows lays the records out with natural alignment;
-// Double Commander on Linux uses Pascal packed records. The build defines
+// Total Commander on Windows (32- and 64-bit) lays the records out with natural
+// alignment; Double Commander on Linux uses Pascal packed records. The build defines
 // VELLUM_PACKED_HOST_RECORDS for the latter. Both layouts agree up to FileAttr,
 // the last field the library writes.
 #pragma once
@@ -12,6 +12,13 @@
 
 #ifndef VELLUM_EXPORT
 #define VELLUM_EXPORT
+#endif
+
+// The calling convention of every export and of the host's callbacks: the build
+// defines it as the host's WINAPI (__stdcall) for Windows, which only 32-bit Windows
+// tells apart from the C convention, and leaves the C convention on Linux.
+#ifndef WCX_CALL
+#define WCX_CALL
 #endif
 
 extern "C" {
@@ -97,19 +104,19 @@ typedef struct {
 #endif
 
 // The host's progress callback: a file name and a byte count; 0 back means abort.
-typedef int (*tProcessDataProc)(char* FileName, int Size);
+typedef int (WCX_CALL* tProcessDataProc)(char* FileName, int Size);
 // The host's volume callback; stored, never called (a book has no volumes).
-typedef int (*tChangeVolProc)(char* ArcName, int Mode);
+typedef int (WCX_CALL* tChangeVolProc)(char* ArcName, int Mode);
 
-VELLUM_EXPORT HANDLE_WCX OpenArchive(tOpenArchiveData* ArchiveData);
-VELLUM_EXPORT int ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData);
-VELLUM_EXPORT int ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName);
-VELLUM_EXPORT int CloseArchive(HANDLE_WCX hArcData);
-VELLUM_EXPORT void SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc);
-VELLUM_EXPORT void SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc);
-VELLUM_EXPORT int GetPackerCaps(void);
-VELLUM_EXPORT int PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
-VELLUM_EXPORT int CanYouHandleThisFile(char* FileName);
+VELLUM_EXPORT HANDLE_WCX WCX_CALL OpenArchive(tOpenArchiveData* ArchiveData);
+VELLUM_EXPORT int WCX_CALL ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData);
+VELLUM_EXPORT int WCX_CALL ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName);
+VELLUM_EXPORT int WCX_CALL CloseArchive(HANDLE_WCX hArcData);
+VELLUM_EXPORT void WCX_CALL SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc);
+VELLUM_EXPORT void WCX_CALL SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc);
+VELLUM_EXPORT int WCX_CALL GetPackerCaps(void);
+VELLUM_EXPORT int WCX_CALL PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
+VELLUM_EXPORT int WCX_CALL CanYouHandleThisFile(char* FileName);
 
 }  // extern "C"
 
@@ -118,6 +125,16 @@ static_assert(offsetof(tHeaderData, FileName) == 260);
 static_assert(offsetof(tHeaderData, Flags) == 520);
 static_assert(offsetof(tHeaderData, FileTime) == 540);
 static_assert(offsetof(tHeaderData, FileAttr) == 552);
+#if UINTPTR_MAX == UINT32_MAX
+// 32-bit Windows: pointers of 4 bytes, so nothing needs padding.
+static_assert(sizeof(tHeaderData) == 572 && offsetof(tHeaderData, CmtBuf) == 556);
+static_assert(offsetof(tHeaderData, CmtState) == 568);
+static_assert(offsetof(tOpenArchiveData, OpenMode) == 4);
+static_assert(offsetof(tOpenArchiveData, OpenResult) == 8);
+static_assert(offsetof(tOpenArchiveData, CmtBuf) == 12);
+static_assert(offsetof(tOpenArchiveData, CmtState) == 24);
+static_assert(sizeof(tOpenArchiveData) == 28);
+#else
 static_assert(offsetof(tOpenArchiveData, OpenMode) == 8);
 static_assert(offsetof(tOpenArchiveData, OpenResult) == 12);
 static_assert(offsetof(tOpenArchiveData, CmtBuf) == 16);
@@ -128,4 +145,5 @@ static_assert(sizeof(tOpenArchiveData) == 36);
 #else
 static_assert(sizeof(tHeaderData) == 584 && offsetof(tHeaderData, CmtBuf) == 560);
 static_assert(sizeof(tOpenArchiveData) == 40);
+#endif
 #endif

@@ -27,11 +27,12 @@ const char kExitStatuses[] =
     "  5    the plug-in cannot be loaded\n"
     "  130  interrupted (Ctrl+C); a half-written file is removed, a book left as it was\n";
 
-// The plug-in loaded when none is named: the one built beside vellum, else the one
-// installed for Double Commander (VELLUM_INSTALLED_PLUGIN, relative to vellum's folder).
+// The plug-in loaded when none is named: the one built beside vellum (VELLUM_PLUGIN_NAME),
+// else the one installed for Double Commander (VELLUM_INSTALLED_PLUGIN, relative to
+// vellum's folder).
 std::string defaultPluginPath() {
     std::string folder = host::executableFolder();
-    std::string beside = folder + "vellum.wcx64";
+    std::string beside = folder + VELLUM_PLUGIN_NAME;
 #ifdef VELLUM_INSTALLED_PLUGIN
     if (host::pathKind(beside) == host::PathKind::missing) {
         std::string installed = folder + VELLUM_INSTALLED_PLUGIN;
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
 
     std::string pluginPath;
     Options options;
-    app.add_option("--plugin", pluginPath, "The plug-in to load (default: vellum.wcx64 beside vellum)")
+    app.add_option("--plugin", pluginPath, "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum)")
         ->type_name("PATH");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar and no closing summary on standard error");
 

@@ -9,7 +9,7 @@ namespace vellum::tool {
 namespace {
 
 // A book has no volumes; the plug-in keeps this callback and never calls it.
-int changeVolume(char*, int) { return 1; }
+int WCX_CALL changeVolume(char*, int) { return 1; }
 
 template <typename Function>
 bool find(const host::Library& library, const char* name, Function& function, std::string& missing) {

@@ -43,7 +43,7 @@ Progress& Progress::instance() {
     return progress;
 }
 
-int Progress::callback(char* fileName, int size) {
+int WCX_CALL Progress::callback(char* fileName, int size) {
     instance().add(fileName, size);
     return interruptFlag != 0 ? 0 : 1;
 }

@@ -17,7 +17,7 @@ public:
     static Progress& instance();
     // The callback handed to the plug-in: counts the bytes, redraws now and then, and
     // answers 0 (abort) once the user has interrupted.
-    static int callback(char* fileName, int size);
+    static int WCX_CALL callback(char* fileName, int size);
 
     // Starts a run of `total` items (0 when unknown); `visible` draws the bar.
     void start(const std::string& verb, int total, bool visible);
