@@ -76,7 +76,8 @@ R="$OUTDIR/replace"
 rm -rf "$R"
 mkdir -p "$R/config" "$R/home" "$R/work" "$R/new" || exit 2
 WORKBOOK="$R/work/$(basename "$BOOK")"
-cp -- "$BOOK" "$WORKBOOK" && cp -- "$NEWFILE" "$R/new/$NAME" || exit 2
+# The plug-in does not change a read-only book, and books may come read-only.
+cp -- "$BOOK" "$WORKBOOK" && chmod u+w "$WORKBOOK" && cp -- "$NEWFILE" "$R/new/$NAME" || exit 2
 OPSLOG="$R/dc-operations.log"
 RUNLOG="$R/run.log"
 log() { echo "[$(seconds $(($(now_ms) - t0)))s] $*" >>"$RUNLOG"; }
@@ -121,6 +122,7 @@ stop() { # pid: TERM, then KILL after 3 s
     wait "$1" 2>/dev/null
 }
 trap 'stop "$DC_PID"; stop "$XVFB_PID"' EXIT
+trap 'exit 130' INT TERM
 
 Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp -noreset 5>"$R/display" >"$R/xvfb.log" 2>&1 &
 XVFB_PID=$!
