@@ -3,6 +3,7 @@
 // in an 8-bit encoding read in the host's code page.
 #include "book/document.h"
 #include "platform/platform.h"
+#include "support/book_fixture.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ TEST_P(WhiteSpace, SurvivesLoadAndSave) {
     EXPECT_EQ(textOf(firstOf(loaded, "FictionBook/body/p")), GetParam().text) << "as loaded";
 
     std::string copy = dir.file("saved.fb2");
-    ASSERT_TRUE(saveBook(loaded, copy.c_str()));
+    ASSERT_TRUE(saveBookTo(loaded, copy));
     BookDocument reloaded = loadBook(copy.c_str());
     ASSERT_TRUE(reloaded);
     EXPECT_EQ(textOf(firstOf(reloaded, "FictionBook/body/p")), GetParam().text) << "after a save";

@@ -2,6 +2,7 @@
 
 #include "book/binary_entry.h"
 #include "book/document.h"
+#include "platform/book_file.h"
 #include "platform/platform.h"
 #include "plugin/wcx.h"
 #include "replace/base64_encode.h"
@@ -31,22 +32,21 @@ Node findElement(const NodeList& binaries, const char* name) {
     return Node();
 }
 
-// Writes the document beside the book, then puts it in the book's place.
-int saveInPlace(const BookDocument& document, const char* packedFile) {
+// Puts the document into the book's own file.
+int saveOverBook(const BookDocument& document, const char* packedFile) {
     if (platform::isReadOnly(packedFile)) return E_EWRITE;
-    std::string temp = platform::reserveTempBeside(packedFile);
-    if (temp.empty()) return E_EWRITE;
-    if (!saveBook(document, temp.c_str()) || !platform::replaceFile(temp.c_str(), packedFile)) {
-        platform::removeFile(temp.c_str());
-        return E_EWRITE;
-    }
-    return 0;
+    auto produce = [&](const platform::BookWriter& write) { return saveBook(document, write); };
+    return platform::saveBookFile(packedFile, produce) ? 0 : E_EWRITE;
 }
 
 }  // namespace
 
 int packFiles(const char* packedFile, const char* subPath, const char* srcPath, const char* addList, int flags) {
     if (packedFile == nullptr || srcPath == nullptr || addList == nullptr) return E_EOPEN;
+    // One writer at a time, from the load to the end of the save, so that no other
+    // run's changes are lost.
+    platform::BookLock lock = platform::lockBook(packedFile);
+    if (!lock.held()) return lock.state() == platform::BookLock::State::busy ? E_EWRITE : E_EOPEN;
     BookDocument document = loadBook(packedFile);
     if (!document) return E_EOPEN;
     if (subPath != nullptr) return E_NOT_SUPPORTED;
@@ -73,7 +73,7 @@ int packFiles(const char* packedFile, const char* subPath, const char* srcPath, 
     binaries.reset();
 
     appendHistoryNote(document, replaced);
-    if (int result = saveInPlace(document, packedFile); result != 0) return result;
+    if (int result = saveOverBook(document, packedFile); result != 0) return result;
     document.reset();
 
     // Only files the book now holds are deleted; names that matched nothing stay.
