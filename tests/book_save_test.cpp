@@ -21,22 +21,21 @@ TEST(BookLock, SecondWriterWaitsWithABoundAndGetsTheLockOnceFree) {
     TempDir dir;
     std::string book = dir.file("book.fb2");
     writeFile(book, "book");
-    platform::BookLock first = platform::lockBook(book.c_str());
-    ASSERT_TRUE(first.held());
+    // The first writer holds the lock in a thread of its own for half a second.
+    std::atomic<bool> taken{false};
+    std::thread first([&] {
+        platform::BookLock lock = platform::lockBook(book.c_str());
+        taken = lock.held();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    });
+    while (!taken) std::this_thread::yield();
 
     auto start = std::chrono::steady_clock::now();
-    platform::BookLock second = platform::lockBook(book.c_str(), 200);
-    auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(second.state(), platform::BookLock::State::busy);
-    EXPECT_GE(waited, std::chrono::milliseconds(150));
+    EXPECT_EQ(platform::lockBook(book.c_str(), 200).state(), platform::BookLock::State::busy);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
     EXPECT_EQ(readFile(book), "book") << "readers are not kept out";
-
-    std::thread later([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        first.release();
-    });
     EXPECT_TRUE(platform::lockBook(book.c_str(), 10000).held());
-    later.join();
+    first.join();
 
     EXPECT_EQ(platform::lockBook(dir.file("missing.fb2").c_str()).state(), platform::BookLock::State::cannotOpen);
     EXPECT_EQ(platform::lockBook(dir.path().string().c_str()).state(), platform::BookLock::State::cannotOpen);
@@ -71,11 +70,20 @@ TEST(BookLock, TwentyPacksAtOnceAllLand) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2 * i));
             results[i] = pack(book, folder, {"p" + std::to_string(i) + ".png"});
         });
-    int listings = 0, broken = 0;
+    int listings = 0, broken = 0, refused = 0;
     std::thread reader([&] {
         initHostThread();
-        for (; !done.load(); ++listings)
-            if (listBook(book).size() != kPacks + 1) ++broken;
+        for (; !done.load(); ++listings) {
+            tOpenArchiveData data{};
+            data.ArcName = const_cast<char*>(book.c_str());
+            HANDLE_WCX handle = OpenArchive(&data);
+            if (handle == nullptr) {
+                ++refused;
+                continue;
+            }
+            if (listAll(handle).size() != kPacks + 1) ++broken;
+            CloseArchive(handle);
+        }
     });
     for (std::thread& t : packs) t.join();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -84,6 +92,12 @@ TEST(BookLock, TwentyPacksAtOnceAllLand) {
 
     for (int i = 0; i < kPacks; ++i) EXPECT_EQ(results[i], 0) << "pack " << i;
     EXPECT_EQ(broken, 0) << "of " << listings << " listings";
+    // On Windows the move that puts a new book in place holds it open, with the right
+    // to delete it, for an instant, and a reader that does not share deletion cannot
+    // open it then.
+    if (platform::pathSeparator() == '/') {
+        EXPECT_EQ(refused, 0) << "of " << listings << " listings";
+    }
     std::string text = readFile(book);
     for (int i = 0; i < kPacks; ++i)
         EXPECT_NE(text.find(referenceEncode("NEW" + std::to_string(i))), std::string::npos) << "picture " << i;
@@ -91,8 +105,8 @@ TEST(BookLock, TwentyPacksAtOnceAllLand) {
     for (std::size_t at = 0; (at = text.find("items replaced", at)) != std::string::npos; ++at) ++notes;
     EXPECT_EQ(notes, kPacks);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a new file stayed";
-    std::printf("%d packs at once: all done in %.2f s; %d listings meanwhile, %d broken\n", kPacks, seconds,
-                listings, broken);
+    std::printf("%d packs at once: all done in %.2f s; %d listings meanwhile, %d broken, %d refused\n", kPacks,
+                seconds, listings, broken, refused);
 }
 
 }  // namespace

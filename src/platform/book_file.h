@@ -22,7 +22,10 @@ using BookProducer = std::function<bool(const BookWriter& write)>;
 constexpr int kBookLockWaitMs = 30000;
 
 // The exclusive writer lock on one book, held from lockBook until it is released or
-// destroyed. It binds only writers that take it: readers are never blocked.
+// destroyed. It binds only writers that take it: readers are never blocked. On Linux
+// it is a lock on the book's file; on Windows, where any handle open on the book
+// would stop the book being replaced, a mutex named after the book's path, owned by
+// the thread that took it, which must also release it.
 class BookLock {
 public:
     // held; cannotOpen: the book is missing or cannot be read; busy: another writer
@@ -30,14 +33,17 @@ public:
     enum class State { held, cannotOpen, busy };
 
     BookLock() = default;
-    BookLock(File book, State state) : book_(std::move(book)), state_(state) {}
+    BookLock(File handle, State state) : handle_(std::move(handle)), state_(state) {}
+    BookLock(BookLock&&) = default;
+    BookLock& operator=(BookLock&&) = delete;
+    ~BookLock() { release(); }
 
     bool held() const { return state_ == State::held; }
     State state() const { return state_; }
-    void release() { book_.close(); }
+    void release();
 
 private:
-    File book_;  // the book opened for the lock; closing it releases the lock
+    File handle_;  // what holds the lock: the book opened, or the mutex
     State state_ = State::cannotOpen;
 };
 

@@ -46,6 +46,8 @@ bool lockNow(int descriptor, bool& unsupported) {
 
 }  // namespace
 
+void BookLock::release() { handle_.close(); }
+
 BookLock lockBook(const char* path, int waitMs) {
     using Clock = std::chrono::steady_clock;
     if (faultHit(Fault::lock)) return BookLock(File(), BookLock::State::busy);

@@ -27,57 +27,49 @@ bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// What the file at `path` is, opened without access so that no sharing mode stops it.
-bool identify(const std::u16string& path, BY_HANDLE_FILE_INFORMATION& info) {
-    File file = adopt(CreateFileW(wide(path), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.isOpen() && GetFileInformationByHandle(handleOf(file), &info);
-}
-
-// Byte-range locks bind every reader and writer on Windows, so the lock is one byte
-// far past the end of any book: writers that take it exclude one another, and reads
-// of the book never meet it.
-OVERLAPPED lockRange() {
-    OVERLAPPED at{};
-    at.Offset = 0;
-    at.OffsetHigh = 0x7FFFFFF0;
-    return at;
+// The book's real path, symbolic links followed; empty when the book cannot be
+// opened. `info` receives what the file is.
+std::u16string finalPath(const std::u16string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    File opened = adopt(CreateFileW(wide(path), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!opened.isOpen() || !GetFileInformationByHandle(handleOf(opened), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return std::u16string();
+    DWORD length = GetFinalPathNameByHandleW(handleOf(opened), nullptr, 0, FILE_NAME_NORMALIZED);
+    std::u16string final(length, u'\0');
+    if (length == 0 || GetFinalPathNameByHandleW(handleOf(opened), reinterpret_cast<wchar_t*>(final.data()), length,
+                                                 FILE_NAME_NORMALIZED) != length - 1)
+        return path;
+    final.resize(length - 1);
+    return final;
 }
 
 }  // namespace
 
+void BookLock::release() {
+    if (handle_.isOpen() && state_ == State::held) ReleaseMutex(handleOf(handle_));
+    handle_.close();
+}
+
+// Writers of one book meet at a mutex named after the book's real path, compared
+// without regard to case: a lock on the book's own file would need a handle open on
+// it, and a book with an open handle cannot be replaced. A run killed while it holds
+// the mutex gives it up; the next writer takes it on.
 BookLock lockBook(const char* path, int waitMs) {
     if (faultHit(Fault::lock)) return BookLock(File(), BookLock::State::busy);
-    std::u16string name = fromAnsi(path);
-    ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(waitMs, 0));
-    DWORD pause = 1;
-    for (;;) {
-        // Shared for writing and deletion too: the saving run replaces the book while
-        // this handle holds the lock.
-        File book = adopt(CreateFileW(wide(name), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        BY_HANDLE_FILE_INFORMATION locked;
-        if (!book.isOpen() || !GetFileInformationByHandle(handleOf(book), &locked) ||
-            (locked.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            return BookLock(File(), BookLock::State::cannotOpen);
-        OVERLAPPED at = lockRange();
-        bool taken = LockFileEx(handleOf(book), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
-        // A file system without locks cannot keep writers apart; saving goes on as it
-        // did before there was a lock.
-        if (!taken && GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING)
-            return BookLock(std::move(book), BookLock::State::held);
-        if (taken) {
-            // Another writer may have put a new file in the book's place while this one
-            // waited on the old file; the lock counts only on the file the path names.
-            BY_HANDLE_FILE_INFORMATION named;
-            if (identify(name, named) && sameFile(named, locked)) return BookLock(std::move(book), BookLock::State::held);
-            if (GetTickCount64() < deadline) continue;
-        }
-        ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return BookLock(File(), BookLock::State::busy);
-        book.close();
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
-        pause = std::min<DWORD>(pause * 2, 20);
-    }
+    BY_HANDLE_FILE_INFORMATION info;
+    std::u16string book = finalPath(fromAnsi(path), info);
+    if (book.empty()) return BookLock(File(), BookLock::State::cannotOpen);
+    CharUpperBuffW(reinterpret_cast<wchar_t*>(book.data()), static_cast<DWORD>(book.size()));
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (char16_t unit : book) hash = (hash ^ unit) * 1099511628211ull;
+    char name[64];
+    std::snprintf(name, sizeof name, "Local\\vellum-book-%016llx", static_cast<unsigned long long>(hash));
+    HANDLE created = CreateMutexA(nullptr, FALSE, name);
+    if (created == nullptr) return BookLock(File(), BookLock::State::busy);
+    File mutex = adopt(created);
+    DWORD waited = WaitForSingleObject(handleOf(mutex), static_cast<DWORD>(std::max(waitMs, 0)));
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return BookLock(File(), BookLock::State::busy);
+    return BookLock(std::move(mutex), BookLock::State::held);
 }
 
 namespace {
@@ -159,17 +151,32 @@ bool createNewFile(const std::u16string& folder, NewFile& out) {
     return false;
 }
 
+// Gives the new file `source` the plain attributes of the book `target`.
+bool keepAttributes(const std::u16string& source, const std::u16string& target) {
+    DWORD attributes = GetFileAttributesW(wide(target));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD settable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
+    DWORD kept = attributes & settable;
+    return SetFileAttributesW(wide(source), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
 // The way the book was replaced before: the new file takes the book's plain
 // attributes and its name. The book's ACL, streams and creation time are lost.
 bool moveOver(const std::u16string& source, const std::u16string& target) {
-    DWORD attributes = GetFileAttributesW(wide(target));
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        const DWORD settable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
-        DWORD kept = attributes & settable;
-        if (!SetFileAttributesW(wide(source), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) return false;
-    }
-    return MoveFileExW(wide(source), wide(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return keepAttributes(source, target) &&
+           MoveFileExW(wide(source), wide(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// Errors of a replacement that a reader holding the book open for a moment causes.
+bool passing(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+bool underWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 // ---- The two ways of saving ----
@@ -189,27 +196,27 @@ Outcome replaceBook(const std::u16string& book, const std::u16string& folder, co
     BookWriter write = [&](const void* data, std::size_t size) { return writeAll(temp.file, data, size); };
     if (!produce(write) || !flushToDisk(temp.file) || !temp.file.close() || faultHit(Fault::rename))
         return Outcome::failed;
-    // With a backup name, a failed replacement leaves the book under its own name or
-    // under that one, never removed.
-    NewFile backup;
-    backup.name = tempName(folder);
-    if (ReplaceFileW(wide(book), wide(temp.name), wide(backup.name), 0, nullptr, nullptr)) {
-        temp.name.clear();
-        return Outcome::saved;
-    }
-    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-        // The book went to the backup name and the new file could not follow: the
-        // book gets its name back.
-        if (!MoveFileExW(wide(backup.name), wide(book), MOVEFILE_WRITE_THROUGH)) {
-            backup.name.clear();  // the book is there now; it must not be removed
-            return Outcome::failed;
+    // ReplaceFileW carries the ACL, creation time and streams; the plain attributes
+    // go over first all the same. Wine's ReplaceFileW removes the book before it moves
+    // the new file in, so that for a moment there is no book for a reader or the next
+    // writer to open, and it carries nothing over: there the new file is moved over
+    // the book at once.
+    keepAttributes(temp.name, book);
+    bool wine = underWine();
+    // A reader that opened the book without sharing its deletion holds the
+    // replacement off until it is done.
+    for (int attempt = 0;; ++attempt) {
+        if (wine ? moveOver(temp.name, book) : ReplaceFileW(wide(book), wide(temp.name), nullptr, 0, nullptr, nullptr)) {
+            temp.name.clear();
+            return Outcome::saved;
         }
-    } else {
-        backup.name.clear();  // not made, and the name may since be another run's
+        if (!passing(GetLastError()) || attempt == 100) break;
+        Sleep(20);
     }
-    // Where ReplaceFileW cannot work (some file systems, some sharing modes) and the
-    // book is untouched, the new file is moved over it as before.
-    if (!moveOver(temp.name, book)) return Outcome::failed;
+    // Where ReplaceFileW cannot work (some file systems and network shares), the new
+    // file is moved over the book as before.
+    if (wine || GetFileAttributesW(wide(temp.name)) == INVALID_FILE_ATTRIBUTES || !moveOver(temp.name, book))
+        return Outcome::failed;
     temp.name.clear();
     return Outcome::saved;
 }
@@ -294,22 +301,9 @@ bool overwriteBook(const std::u16string& book, const BY_HANDLE_FILE_INFORMATION&
 bool saveBookFile(const char* path, const BookProducer& produce) {
     if (path == nullptr) return false;
     // The book a symbolic link names is the one saved; the link stays as it is.
-    std::u16string book = fromAnsi(path);
     BY_HANDLE_FILE_INFORMATION info;
-    {
-        File opened =
-            adopt(CreateFileW(wide(book), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!opened.isOpen() || !GetFileInformationByHandle(handleOf(opened), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            return false;
-        DWORD length = GetFinalPathNameByHandleW(handleOf(opened), nullptr, 0, FILE_NAME_NORMALIZED);
-        std::u16string final(length, u'\0');
-        if (length > 0 && GetFinalPathNameByHandleW(handleOf(opened), reinterpret_cast<wchar_t*>(final.data()), length,
-                                                    FILE_NAME_NORMALIZED) == length - 1) {
-            final.resize(length - 1);
-            book = final;
-        }
-    }
+    std::u16string book = finalPath(fromAnsi(path), info);
+    if (book.empty()) return false;
     std::size_t cut = book.find_last_of(u"\\/");
     std::u16string folder = cut == std::u16string::npos ? std::u16string() : book.substr(0, cut + 1);
 
