@@ -406,10 +406,9 @@ bool overwriteBook(const std::string& book, const struct stat& st, const BookPro
 bool saveBookFile(const char* path, const BookProducer& produce) {
     if (path == nullptr) return false;
     // The book a symbolic link names is the one saved; the link stays as it is.
-    char* resolved = ::realpath(path, nullptr);
-    if (resolved == nullptr) return false;
+    char resolved[PATH_MAX];
+    if (::realpath(path, resolved) == nullptr) return false;
     std::string book(resolved);
-    std::free(resolved);
     struct stat st;
     if (::stat(book.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     std::size_t cut = book.rfind('/');
