@@ -59,9 +59,12 @@ BookLock lockBook(const char* path, int waitMs) {
     BY_HANDLE_FILE_INFORMATION info;
     std::u16string book = finalPath(fromAnsi(path), info);
     if (book.empty()) return BookLock(File(), BookLock::State::cannotOpen);
-    CharUpperBuffW(reinterpret_cast<wchar_t*>(book.data()), static_cast<DWORD>(book.size()));
+    std::u16string upper(book.size(), u'\0');
+    if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide(book), static_cast<int>(book.size()),
+                     reinterpret_cast<wchar_t*>(upper.data()), static_cast<int>(upper.size())) == 0)
+        upper = book;
     std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (char16_t unit : book) hash = (hash ^ unit) * 1099511628211ull;
+    for (char16_t unit : upper) hash = (hash ^ unit) * 1099511628211ull;
     char name[64];
     std::snprintf(name, sizeof name, "Local\\vellum-book-%016llx", static_cast<unsigned long long>(hash));
     HANDLE created = CreateMutexA(nullptr, FALSE, name);
