@@ -85,7 +85,7 @@ TEST(DocumentService, ReplacedTextIsEscapedAndSurvivesASave) {
     LoadedBook book(test::book(binary("a", "", "old") + "<body><p>keep</p></body>"));
     ASSERT_TRUE(replaceElementText(book.binary(0), "a<b&c"));
     std::string out = book.dir.file("saved.fb2");
-    ASSERT_TRUE(saveBook(book.document, out.c_str()));
+    ASSERT_TRUE(saveBookTo(book.document, out));
     LoadedBook again(readFile(out));
     ElementText text;
     ASSERT_TRUE(elementText(again.binary(0), text));
@@ -103,7 +103,7 @@ TEST(DocumentService, SaveKeepsTheDeclaredEightBitEncoding) {
     ASSERT_TRUE(book.document);
     ASSERT_TRUE(replaceElementText(book.binary(0), "QUJDREVG"));
     std::string out = book.dir.file("saved.fb2");
-    ASSERT_TRUE(saveBook(book.document, out.c_str()));
+    ASSERT_TRUE(saveBookTo(book.document, out));
     std::string bytes = readFile(out);
     EXPECT_NE(bytes.find("encoding=\"windows-1251\""), std::string::npos) << bytes;
     EXPECT_NE(bytes.find("\xcf\xf0\xe8\xe2\xe5\xf2"), std::string::npos) << "the text stays in windows-1251";

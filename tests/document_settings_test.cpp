@@ -4,6 +4,7 @@
 #include "book/document.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "support/book_fixture.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +47,7 @@ TEST_P(WhiteSpace, SurvivesLoadAndSave) {
     EXPECT_EQ(textOf(firstOf(loaded, "FictionBook/body/p")), GetParam().text) << "as loaded";
 
     std::string copy = dir.file("saved.fb2");
-    ASSERT_TRUE(saveBook(loaded, copy.c_str()));
+    ASSERT_TRUE(saveBookTo(loaded, copy));
     BookDocument reloaded = loadBook(copy.c_str());
     ASSERT_TRUE(reloaded);
     EXPECT_EQ(textOf(firstOf(reloaded, "FictionBook/body/p")), GetParam().text) << "after a save";

@@ -51,11 +51,12 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-enum class Kind { open, create, read, write, flush, remove, rename, close, size, alloc };
+// In the order of platform::Fault, the allocation last.
+enum class Kind { open, create, read, write, flush, remove, rename, close, size, lock, reserve, carry, unnamed, alloc };
 
 const char* name(Kind kind) {
-    static const char* const names[] = {"open",   "create", "read",  "write", "flush",
-                                        "remove", "rename", "close", "size",  "alloc"};
+    static const char* const names[] = {"open",  "create", "read", "write",   "flush", "remove",  "rename",
+                                        "close", "size",   "lock", "reserve", "carry", "unnamed", "alloc"};
     return names[static_cast<int>(kind)];
 }
 
@@ -75,8 +76,9 @@ bool disarm(Kind kind) {
     return !pending;
 }
 
-const Kind kAllKinds[] = {Kind::open,   Kind::create, Kind::read,  Kind::write, Kind::flush,
-                          Kind::remove, Kind::rename, Kind::close, Kind::size,  Kind::alloc};
+const Kind kAllKinds[] = {Kind::open,  Kind::create, Kind::read, Kind::write,   Kind::flush,
+                          Kind::remove, Kind::rename, Kind::close, Kind::size, Kind::lock,
+                          Kind::reserve, Kind::carry, Kind::unnamed, Kind::alloc};
 
 // A book of two binaries and a history, with a replacement file beside it.
 struct Scene {
@@ -94,12 +96,13 @@ struct Scene {
         writeFile(book, original);
         writeFile(source, "NEW CONTENT");
     }
-    // Names in the folder other than the book, the source and the target.
+    // Names in the folder other than the book, its second name, the source and the target.
     std::set<std::string> strays() const {
         std::set<std::string> found;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
             std::string file = entry.path().filename().string();
-            if (file != "book.fb2" && file != "cover.png" && file != "out.bin") found.insert(file);
+            if (file != "book.fb2" && file != "link.fb2" && file != "cover.png" && file != "out.bin")
+                found.insert(file);
         }
         return found;
     }
@@ -170,6 +173,35 @@ bool untouched(const Scene& scene) { return readFile(scene.book) == scene.origin
 
 // The first entry, "cover.png", decodes to "ABCDEF".
 const std::string kCoverBytes = "ABCDEF";
+
+int packMoving(Scene& s, HANDLE_WCX&) {
+    return PackFiles(s.book.data(), nullptr, s.folder.data(), s.names.data(), PK_PACK_MOVE_FILES);
+}
+
+void checkPacked(Scene& s, int result, bool faulted) {
+    if (result == 0) {
+        // Only the deletion of a moved source may fail without failing the run.
+        EXPECT_NE(readFile(s.book), s.original);
+        TempDir out;
+        std::string entry = out.file("cover.png");
+        HANDLE_WCX handle = openBook(s.book);
+        ASSERT_NE(handle, nullptr) << "the saved book does not open";
+        ASSERT_TRUE(seek(handle, "cover.png"));
+        EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, entry.data()), 0);
+        CloseArchive(handle);
+        EXPECT_EQ(readFile(entry), "NEW CONTENT");
+        if (!faulted) {
+            EXPECT_FALSE(exists(s.source)) << "a moved source stays";
+        }
+    } else {
+        EXPECT_TRUE(faulted);
+        EXPECT_TRUE(result == E_EOPEN || result == E_EREAD || result == E_EWRITE ||
+                    result == E_NO_MEMORY)
+            << result;
+        EXPECT_TRUE(untouched(s)) << "a failed run changed the book";
+        EXPECT_EQ(readFile(s.source), "NEW CONTENT") << "a failed run touched the source";
+    }
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Exports, FaultInjection,
@@ -258,33 +290,16 @@ INSTANTIATE_TEST_SUITE_P(
                       }
                       EXPECT_TRUE(untouched(s));
                   }},
-        Operation{"PackFilesMovingTheSource", nullptr,
+        Operation{"PackFilesMovingTheSource", nullptr, packMoving, checkPacked},
+        // A book with a second name is written in place: its failures too leave it whole.
+        Operation{"PackFilesInPlace",
                   [](Scene& s, HANDLE_WCX&) {
-                      return PackFiles(s.book.data(), nullptr, s.folder.data(), s.names.data(), PK_PACK_MOVE_FILES);
+                      std::filesystem::create_hard_link(s.book, s.dir.file("link.fb2"));
                   },
+                  packMoving,
                   [](Scene& s, int result, bool faulted) {
-                      if (result == 0) {
-                          // Only the deletion of a moved source may fail without failing the run.
-                          EXPECT_NE(readFile(s.book), s.original);
-                          TempDir out;
-                          std::string entry = out.file("cover.png");
-                          HANDLE_WCX handle = openBook(s.book);
-                          ASSERT_NE(handle, nullptr) << "the saved book does not open";
-                          ASSERT_TRUE(seek(handle, "cover.png"));
-                          EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, entry.data()), 0);
-                          CloseArchive(handle);
-                          EXPECT_EQ(readFile(entry), "NEW CONTENT");
-                          if (!faulted) {
-                              EXPECT_FALSE(exists(s.source)) << "a moved source stays";
-                          }
-                      } else {
-                          EXPECT_TRUE(faulted);
-                          EXPECT_TRUE(result == E_EOPEN || result == E_EREAD || result == E_EWRITE ||
-                                      result == E_NO_MEMORY)
-                              << result;
-                          EXPECT_TRUE(untouched(s)) << "a failed run changed the book";
-                          EXPECT_EQ(readFile(s.source), "NEW CONTENT") << "a failed run touched the source";
-                      }
+                      checkPacked(s, result, faulted);
+                      EXPECT_EQ(readFile(s.dir.file("link.fb2")), readFile(s.book)) << "the two names parted";
                   }}),
     [](const testing::TestParamInfo<Operation>& info) { return std::string(info.param.label); });
 

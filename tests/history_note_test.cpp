@@ -15,7 +15,7 @@ namespace {
 // Saves the book and returns its text, to look at what the note run made.
 std::string saved(const LoadedBook& book) {
     std::string out = book.dir.file("saved.fb2");
-    EXPECT_TRUE(saveBook(book.document, out.c_str()));
+    EXPECT_TRUE(saveBookTo(book.document, out));
     return readFile(out);
 }
 

@@ -1,6 +1,5 @@
-// The platform layer as the core uses it: files written, read and replaced, the
-// temporary file beside a book, and text between the host's 8-bit strings and UTF-16.
-#include "platform/fault_seam.h"
+// The platform layer as the core uses it: files written and read, and text between
+// the host's 8-bit strings and UTF-16. A book's save has its own tests.
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "support/test_support.h"
@@ -68,47 +67,6 @@ TEST(PlatformFiles, MovedHandleIsClosedOnce) {
     ASSERT_TRUE(platform::writeAll(second, "x", 1));
     second = platform::File();
     EXPECT_TRUE(platform::removeFile(path.c_str())) << "the handle was closed, so the file goes";
-}
-
-TEST(PlatformFiles, TemporaryFilesAreNewAndBesideTheBook) {
-    TempDir dir;
-    std::string book = dir.file("book.fb2");
-    writeFile(book, "book");
-    std::string first = platform::reserveTempBeside(book.c_str());
-    std::string second = platform::reserveTempBeside(book.c_str());
-    ASSERT_FALSE(first.empty());
-    ASSERT_FALSE(second.empty());
-    EXPECT_NE(first, second);
-    namespace fs = std::filesystem;
-    EXPECT_TRUE(fs::equivalent(fs::path(first).parent_path(), dir.path())) << first;
-    EXPECT_EQ(readFile(first), "");
-    EXPECT_EQ(readFile(book), "book");
-
-    platform::armFault(platform::Fault::create, 1);
-    EXPECT_EQ(platform::reserveTempBeside(book.c_str()), "");
-    EXPECT_EQ(platform::reserveTempBeside(dir.file("no/such/book.fb2").c_str()), "");
-}
-
-TEST(PlatformFiles, ReplaceTakesTheSourcesPlaceInOneStep) {
-    TempDir dir;
-    std::string book = dir.file("book.fb2");
-    writeFile(book, "old book");
-    std::string temp = platform::reserveTempBeside(book.c_str());
-    writeFile(temp, "new book");
-    EXPECT_FALSE(platform::isReadOnly(book.c_str()));
-    ASSERT_TRUE(platform::replaceFile(temp.c_str(), book.c_str()));
-    EXPECT_EQ(readFile(book), "new book");
-    EXPECT_FALSE(exists(temp));
-
-    // A failed replacement leaves both files as they were.
-    std::string other = platform::reserveTempBeside(book.c_str());
-    writeFile(other, "newer");
-    platform::armFault(platform::Fault::rename, 1);
-    EXPECT_FALSE(platform::replaceFile(other.c_str(), book.c_str()));
-    EXPECT_EQ(readFile(book), "new book");
-    EXPECT_EQ(readFile(other), "newer");
-    EXPECT_FALSE(platform::replaceFile(dir.file("missing").c_str(), book.c_str()));
-    EXPECT_EQ(readFile(book), "new book");
 }
 
 TEST(PlatformFiles, ReadOnlyBookIsSeen) {

@@ -9,7 +9,9 @@
 // there is one), so a default namespace declared on the root does not stop a match.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,8 +82,9 @@ bool replaceElementText(const Node& element, std::string_view text);
 bool appendNewElement(const BookDocument& document, const Node& parent, const char* name,
                       std::string_view text, Node* appended);
 
-// Writes the whole document to `path`, in the encoding the book declares, and makes
-// the file durable. False on any failure (the file may then be incomplete).
-bool saveBook(const BookDocument& document, const char* path);
+// Writes the whole document, in the encoding the book declares, through `write`, in
+// order. False on any failure, or when `write` refused a piece (what was written
+// before is then incomplete).
+bool saveBook(const BookDocument& document, const std::function<bool(const void* data, std::size_t size)>& write);
 
 }  // namespace vellum

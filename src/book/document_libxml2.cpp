@@ -159,18 +159,19 @@ int readFromFile(void* context, char* buffer, int length) {
 }
 
 struct SaveTarget {
-    platform::File file;
+    const std::function<bool(const void*, std::size_t)>& write;
     bool failed = false;
 };
 
-int writeToFile(void* context, const char* buffer, int length) {
+int writeThrough(void* context, const char* buffer, int length) {
     auto* target = static_cast<SaveTarget*>(context);
-    if (target->failed || length < 0 ||
-        !platform::writeAll(target->file, buffer, static_cast<std::size_t>(length))) {
-        target->failed = true;
-        return -1;
+    // No exception may cross libxml2's frames.
+    try {
+        if (!target->failed && length >= 0 && target->write(buffer, static_cast<std::size_t>(length))) return length;
+    } catch (...) {
     }
-    return length;
+    target->failed = true;
+    return -1;
 }
 
 int keepOpen(void*) { return 0; }
@@ -503,23 +504,20 @@ static bool namespacesWritable(xmlDocPtr doc) {
     return writable;
 }
 
-bool saveBook(const BookDocument& document, const char* path) {
-    if (!document || path == nullptr) return false;
+bool saveBook(const BookDocument& document, const std::function<bool(const void*, std::size_t)>& write) {
+    if (!document || !write) return false;
     xmlDocPtr doc = xml(document.get());
     if (!namespacesWritable(doc)) return false;
     QuietErrors quiet;
-    SaveTarget target{platform::createForWriting(path)};
-    if (!target.file.isOpen()) return false;
+    SaveTarget target{write};
     // The book keeps the encoding its declaration names; characters that encoding
     // cannot hold are written as character references.
     const char* encoding = saveEncoding(doc->encoding);
-    libxml::SaveContext save(xmlSaveToIO(writeToFile, keepOpen, &target, encoding, 0));
+    libxml::SaveContext save(xmlSaveToIO(writeThrough, keepOpen, &target, encoding, 0));
     if (!save) return false;
     long written = xmlSaveDoc(save.get(), doc);
     bool closed = libxml::close(save);
-    if (written < 0 || !closed || target.failed) return false;
-    if (!platform::flushToDisk(target.file)) return false;
-    return target.file.close();
+    return written >= 0 && closed && !target.failed;
 }
 
 }  // namespace vellum

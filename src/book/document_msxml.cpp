@@ -297,11 +297,11 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
     return true;
 }
 
-bool saveBook(const BookDocument& document, const char* path) {
-    if (!document || path == nullptr) return false;
+bool saveBook(const BookDocument& document, const std::function<bool(const void*, std::size_t)>& write) {
+    if (!document || !write) return false;
     // DOMDocument's own save to a path does not report every failed write (Wine's
-    // ignores a full disk), so the book is serialised into memory and written out
-    // here, where each write is checked and the file made durable.
+    // ignores a full disk), so the book is serialised into memory and handed to
+    // `write`, whose every write is checked.
     win32::ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return false;
     win32::Variant target;
@@ -324,10 +324,14 @@ bool saveBook(const BookDocument& document, const char* path) {
     check.Reset();
     const void* bytes = GlobalLock(memory);
     if (bytes == nullptr) return false;
-    platform::File file = platform::createForWriting(path);
-    bool written = file.isOpen() && platform::writeAll(file, bytes, size) && platform::flushToDisk(file);
+    bool written = false;
+    try {
+        written = write(bytes, size);
+    } catch (...) {
+        written = false;
+    }
     GlobalUnlock(memory);
-    return written && file.close();
+    return written;
 }
 
 }  // namespace vellum

@@ -5,6 +5,7 @@
 #include "book/history_note.h"
 #include "core/entry_names.h"
 #include "core/file_encoder.h"
+#include "platform/book_file.h"
 #include "platform/platform.h"
 
 namespace vellum {
@@ -27,21 +28,20 @@ Node findElement(const NodeList& binaries, const PackRequest& request, const std
     return Node();
 }
 
-// Writes the document beside the book, then puts it in the book's place.
-Status saveInPlace(const BookDocument& document, const std::string& packedFile) {
+// Puts the document into the book's own file.
+Status saveOverBook(const BookDocument& document, const std::string& packedFile) {
     if (platform::isReadOnly(packedFile.c_str())) return Status::writeFailed;
-    std::string temp = platform::reserveTempBeside(packedFile.c_str());
-    if (temp.empty()) return Status::writeFailed;
-    if (!saveBook(document, temp.c_str()) || !platform::replaceFile(temp.c_str(), packedFile.c_str())) {
-        platform::removeFile(temp.c_str());
-        return Status::writeFailed;
-    }
-    return Status::ok;
+    auto produce = [&](const platform::BookWriter& write) { return saveBook(document, write); };
+    return platform::saveBookFile(packedFile.c_str(), produce) ? Status::ok : Status::writeFailed;
 }
 
 }  // namespace
 
 Status packFiles(const PackRequest& request) {
+    // One writer at a time, from the load to the end of the save, so that no other
+    // run's changes are lost.
+    platform::BookLock lock = platform::lockBook(request.book.c_str());
+    if (!lock.held()) return lock.state() == platform::BookLock::State::busy ? Status::writeFailed : Status::openFailed;
     BookDocument document = loadBook(request.book.c_str());
     if (!document) return Status::openFailed;
     if (request.subPath) return Status::notSupported;
@@ -67,7 +67,7 @@ Status packFiles(const PackRequest& request) {
     binaries.reset();
 
     appendHistoryNote(document, replaced);
-    if (Status status = saveInPlace(document, request.book); status != Status::ok) return status;
+    if (Status status = saveOverBook(document, request.book); status != Status::ok) return status;
     document.reset();
 
     // Only files the book now holds are deleted; names that matched nothing stay.

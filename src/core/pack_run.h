@@ -33,9 +33,9 @@ struct PackRequest {
 
 // ok when the book was saved, else openFailed (the book, or a source file),
 // notSupported (a sub-path, a refused name or path, a file too large), noFiles,
-// readFailed, writeFailed or aborted. The book on disk changes only when the whole
-// new book has been written: it is saved beside the book and then put in its place
-// in one step, so any failure leaves the book byte for byte as it was.
+// readFailed, writeFailed (also when another run holds the book too long) or
+// aborted. One run at a time writes a book. The book on disk changes only when the
+// whole new book has been made, and any failure leaves it byte for byte as it was.
 Status packFiles(const PackRequest& request);
 
 }  // namespace vellum

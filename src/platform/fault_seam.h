@@ -8,8 +8,14 @@
 namespace vellum::platform {
 
 // `close` is the closing of a file the core checks (a written file); `size` is
-// asking an open file for its size.
-enum class Fault { none, open, create, read, write, flush, remove, rename, close, size };
+// asking an open file for its size. A book's save also meets: `lock`, taking the
+// writer lock (as if another writer kept it); `reserve`, reserving the space for
+// writing a book in place; `carry`, carrying the book's owner, mode and
+// attributes over to a new file (as if the system refused, so the book is written
+// in place); `unnamed`, creating an unnamed new file (as if the file system had
+// none, so the new file gets a name); `rename`, the step that puts the new file in
+// the book's place.
+enum class Fault { none, open, create, read, write, flush, remove, rename, close, size, lock, reserve, carry, unnamed };
 
 namespace detail {
 inline std::atomic<int> armedFault{0};

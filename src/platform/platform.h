@@ -62,13 +62,6 @@ bool removeFile(const char* path);
 // anyone (checked explicitly, since root may write such a file anyway), or the
 // read-only attribute on Windows.
 bool isReadOnly(const char* path);
-// Creates a new, empty file with a unique name in the folder of `path` and returns
-// its name; empty on failure. The caller removes it.
-std::string reserveTempBeside(const char* path);
-// Replaces `target` by `source` in one step, giving `source` the permissions of
-// `target` first. On failure both files are as they were.
-bool replaceFile(const char* source, const char* target);
-
 // The character that joins a folder and a name in a path the host hands over.
 char pathSeparator();
 

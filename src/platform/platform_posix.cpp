@@ -3,9 +3,7 @@
 #include "platform/fault_seam.h"
 #include "platform/text.h"
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,37 +103,6 @@ bool isReadOnly(const char* path) {
     if (::stat(path, &st) != 0) return false;
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
     return ::access(path, W_OK) != 0;
-}
-
-std::string reserveTempBeside(const char* path) {
-    if (faultHit(Fault::create)) return std::string();
-    static std::atomic<unsigned> counter{0};
-    std::string base(path);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".vellum-%ld-%u.tmp", static_cast<long>(::getpid()),
-                      counter.fetch_add(1));
-        std::string candidate = base + suffix;
-        int f = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (f != -1) {
-            ::close(f);
-            return candidate;
-        }
-        if (errno != EEXIST) break;
-    }
-    return std::string();
-}
-
-bool replaceFile(const char* source, const char* target) {
-    if (faultHit(Fault::rename)) return false;
-    struct stat st;
-    if (::stat(target, &st) == 0) {
-        if (::chmod(source, st.st_mode & 07777) != 0) return false;
-        // Keeping the owner needs privileges the user may not have; a book owned
-        // by someone else is then simply owned by the user who changed it.
-        if (::chown(source, st.st_uid, st.st_gid) != 0) { /* kept as is */ }
-    }
-    return ::rename(source, target) == 0;
 }
 
 char pathSeparator() { return '/'; }

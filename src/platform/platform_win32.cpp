@@ -6,9 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
-#include <cstdio>
 
 namespace vellum::platform {
 
@@ -94,47 +92,6 @@ bool removeFile(const char* path) {
 bool isReadOnly(const char* path) {
     DWORD attributes = GetFileAttributesW(w(wide(path)));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
-
-std::string reserveTempBeside(const char* path) {
-    if (faultHit(Fault::create)) return std::string();
-    static std::atomic<unsigned> counter{0};
-    // A short name in the book's folder: the replacement is then a rename on one
-    // volume, and a book whose own path is near the length limit still fits.
-    std::string folder(path);
-    std::size_t cut = folder.find_last_of("\\/");
-    folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, "~vellum-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
-                      counter.fetch_add(1));
-        std::string candidate = folder + name;
-        HANDLE reserved = CreateFileW(w(wide(candidate.c_str())), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (reserved != INVALID_HANDLE_VALUE) {
-            CloseHandle(reserved);
-            return candidate;
-        }
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-    }
-    return std::string();
-}
-
-bool replaceFile(const char* source, const char* target) {
-    if (faultHit(Fault::rename)) return false;
-    std::u16string wideSource = wide(source), wideTarget = wide(target);
-    DWORD attributes = GetFileAttributesW(w(wideTarget));
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        // A read-only book is not replaced; the new file takes the book's other attributes.
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
-        const DWORD settable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
-                               FILE_ATTRIBUTE_TEMPORARY;
-        DWORD kept = attributes & settable;
-        if (!SetFileAttributesW(w(wideSource), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) return false;
-    }
-    return MoveFileExW(w(wideSource), w(wideTarget), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 char pathSeparator() { return '\\'; }

@@ -66,4 +66,14 @@ std::vector<std::string> extractBook(const std::string& path, const std::string&
     return names;
 }
 
+bool saveBookTo(const BookDocument& document, const std::string& path) {
+    std::string bytes;
+    bool saved = saveBook(document, [&](const void* data, std::size_t size) {
+        bytes.append(static_cast<const char*>(data), size);
+        return true;
+    });
+    writeFile(path, bytes);
+    return saved;
+}
+
 }  // namespace vellum::test

@@ -34,6 +34,9 @@ struct OpenedBook {
     HANDLE_WCX handle = nullptr;
 };
 
+// Saves `document` into a file at `path`, as it would be put into a book.
+bool saveBookTo(const BookDocument& document, const std::string& path);
+
 // One entry as the host sees it while walking an archive.
 struct ListedEntry {
     std::string name;

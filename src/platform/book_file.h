@@ -1,0 +1,65 @@
+// A book's own file: one writer at a time, and saves that put the new content into
+// the file the user has (through symbolic links, keeping hard links, owner, mode,
+// ACL and extended attributes). One implementation per platform
+// (book_file_posix.cpp, book_file_win32.cpp), chosen by CMake.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstddef>
+#include <functional>
+#include <utility>
+
+namespace vellum::platform {
+
+// Receives the next `size` bytes of a new book; false stops the save.
+using BookWriter = std::function<bool(const void* data, std::size_t size)>;
+// Writes a whole new book through the writer it is given, in order; false when it
+// could not. A save may call it at most once.
+using BookProducer = std::function<bool(const BookWriter& write)>;
+
+// How long a writer waits for another one to finish with the same book.
+constexpr int kBookLockWaitMs = 30000;
+
+// The exclusive writer lock on one book, held from lockBook until it is released or
+// destroyed. It binds only writers that take it: readers are never blocked. On Linux
+// it is a lock on the book's file; on Windows, where any handle open on the book
+// would stop the book being replaced, a mutex named after the book's path, owned by
+// the thread that took it, which must also release it.
+class BookLock {
+public:
+    // held; cannotOpen: the book is missing or cannot be read; busy: another writer
+    // kept it past the wait.
+    enum class State { held, cannotOpen, busy };
+
+    BookLock() = default;
+    BookLock(File handle, State state) : handle_(std::move(handle)), state_(state) {}
+    BookLock(BookLock&&) = default;
+    BookLock& operator=(BookLock&&) = delete;
+    ~BookLock() { release(); }
+
+    bool held() const { return state_ == State::held; }
+    State state() const { return state_; }
+    void release();
+
+private:
+    File handle_;  // what holds the lock: the book opened, or the mutex
+    State state_ = State::cannotOpen;
+};
+
+// Takes the writer lock of the book at `path` (symbolic links followed), waiting at
+// most `waitMs` milliseconds for another writer. A book replaced by another writer
+// while this one waited is locked under its new identity.
+BookLock lockBook(const char* path, int waitMs = kBookLockWaitMs);
+
+// Puts the content `produce` writes into the book at `path`. Symbolic links lead to
+// the real book, which is the one changed. Where a new file can stand for the book
+// exactly (one link; owner, group, mode, ACL and attributes carried over), the
+// content goes into a new file that replaces the book in one step; otherwise the
+// book is overwritten in place, from its start, once the whole content is at hand
+// and the space is reserved. True when the book holds the new content and it is on
+// disk. On false the book is byte for byte as it was (in place, the old content is
+// written back when the new could not be written whole). The caller holds the lock.
+bool saveBookFile(const char* path, const BookProducer& produce);
+
+}  // namespace vellum::platform

@@ -1,0 +1,425 @@
+#include "platform/book_file.h"
+
+#include "platform/fault_seam.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace vellum::platform {
+
+namespace {
+
+int fd(const File& file) { return static_cast<int>(file.native()); }
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// ---- The lock ----
+
+bool lockNow(int descriptor, bool& unsupported) {
+    unsupported = false;
+    for (;;) {
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        // A file system without locks cannot keep writers apart; saving goes on as
+        // it did before there was a lock.
+        unsupported = errno != EWOULDBLOCK;
+        return unsupported;
+    }
+}
+
+}  // namespace
+
+void BookLock::release() { handle_.close(); }
+
+BookLock lockBook(const char* path, int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    if (faultHit(Fault::lock)) return BookLock(File(), BookLock::State::busy);
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        // O_NONBLOCK: a FIFO in the book's place must not hang the open.
+        File book(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        struct stat locked;
+        if (!book.isOpen() || ::fstat(fd(book), &locked) != 0 || !S_ISREG(locked.st_mode))
+            return BookLock(File(), BookLock::State::cannotOpen);
+        bool unsupported = false;
+        if (lockNow(fd(book), unsupported)) {
+            // Another writer may have put a new file in the book's place while this one
+            // waited on the old file; the lock counts only on the file the path names.
+            struct stat named;
+            if (unsupported || (::stat(path, &named) == 0 && sameFile(named, locked)))
+                return BookLock(std::move(book), BookLock::State::held);
+            if (Clock::now() < deadline) continue;
+        }
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) return BookLock(File(), BookLock::State::busy);
+        book.close();
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+}
+
+namespace {
+
+// ---- Small checked calls ----
+
+bool writeAt(int descriptor, const char* data, std::size_t size, off_t offset) {
+    while (size > 0) {
+        if (faultHit(Fault::write)) return false;
+        ssize_t n = ::pwrite(descriptor, data, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool readWhole(const File& file, std::size_t size, std::string& out) {
+    out.resize(size);
+    std::size_t done = 0;
+    while (done < size) {
+        std::uint32_t got = 0;
+        auto want = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, 1u << 30));
+        if (!readSome(file, out.data() + done, want, got) || got == 0) return false;
+        done += got;
+    }
+    std::uint32_t more = 0;
+    char probe;
+    return readSome(file, &probe, 1, more) && more == 0;  // the file did not grow meanwhile
+}
+
+bool truncateTo(int descriptor, off_t size) {
+    int result;
+    do {
+        result = ::ftruncate(descriptor, size);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+void syncFolder(const std::string& folder) {
+    // Makes the new name durable; the book is already replaced, so a failure here has
+    // nothing left to undo.
+    int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor == -1) return;
+    ::fsync(descriptor);
+    ::close(descriptor);
+}
+
+// The names of a file's extended attributes (an ACL is one of them), from `list`
+// (listxattr or flistxattr). False when they cannot be read.
+template <typename List>
+bool attributeNames(List list, std::vector<std::string>& names) {
+    names.clear();
+    for (;;) {
+        ssize_t size = list(nullptr, 0);
+        if (size < 0) return errno == ENOTSUP;  // a file system without them has none
+        std::string buffer(static_cast<std::size_t>(size), '\0');
+        size = list(buffer.data(), buffer.size());
+        if (size < 0 && errno == ERANGE) continue;  // grown meanwhile
+        if (size < 0) return false;
+        for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
+            std::string name(buffer.c_str() + at);
+            at += name.size() + 1;
+            if (!name.empty()) names.push_back(name);
+        }
+        return true;
+    }
+}
+
+// One attribute's value, from `get` (getxattr or fgetxattr). False when it is absent
+// or cannot be read.
+template <typename Get>
+bool attributeValue(Get get, std::string& value) {
+    for (;;) {
+        ssize_t size = get(nullptr, 0);
+        if (size < 0) return false;
+        value.assign(static_cast<std::size_t>(size), '\0');
+        size = get(value.data(), value.size());
+        if (size < 0 && errno == ERANGE) continue;
+        if (size < 0) return false;
+        value.resize(static_cast<std::size_t>(size));
+        return true;
+    }
+}
+
+// Gives the new file exactly the extended attributes of the book: those it lacks are
+// set, those it got from its folder (an inherited default ACL) and the book lacks
+// are removed.
+bool copyAttributes(const std::string& book, int target) {
+    std::vector<std::string> wanted, present;
+    if (!attributeNames([&](char* b, std::size_t n) { return ::listxattr(book.c_str(), b, n); }, wanted) ||
+        !attributeNames([&](char* b, std::size_t n) { return ::flistxattr(target, b, n); }, present))
+        return false;
+    for (const std::string& name : present)
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+            ::fremovexattr(target, name.c_str()) != 0 && errno != ENODATA)
+            return false;
+    for (const std::string& name : wanted) {
+        std::string value, current;
+        if (!attributeValue([&](void* b, std::size_t n) { return ::getxattr(book.c_str(), name.c_str(), b, n); },
+                            value))
+            return false;
+        if (attributeValue([&](void* b, std::size_t n) { return ::fgetxattr(target, name.c_str(), b, n); },
+                           current) &&
+            current == value)
+            continue;
+        if (::fsetxattr(target, name.c_str(), value.data(), value.size(), 0) != 0) return false;
+    }
+    return true;
+}
+
+// Owner and group first (a change of owner clears the set-id bits), then the
+// attributes (an ACL among them), then the mode, which also sets the ACL's mask
+// back to what the book has. False when the system refuses any of it.
+bool carryOver(const std::string& book, const struct stat& from, int target) {
+    if (faultHit(Fault::carry)) return false;
+    struct stat now;
+    if (::fstat(target, &now) != 0) return false;
+    if ((now.st_uid != from.st_uid || now.st_gid != from.st_gid) && ::fchown(target, from.st_uid, from.st_gid) != 0)
+        return false;
+    if (!copyAttributes(book, target)) return false;
+    if (::fchmod(target, from.st_mode & 07777) != 0 || ::fstat(target, &now) != 0) return false;
+    // Without the privilege, the system drops a set-group-id bit quietly.
+    return now.st_uid == from.st_uid && now.st_gid == from.st_gid && (now.st_mode & 07777) == (from.st_mode & 07777);
+}
+
+// ---- The new file's names ----
+
+constexpr char kTempPrefix[] = ".vellum-";
+
+std::string tempName(const std::string& folder) {
+    static std::atomic<unsigned> counter{0};
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%ld-%u.tmp", kTempPrefix, static_cast<long>(::getpid()),
+                  counter.fetch_add(1));
+    return folder + "/" + name;
+}
+
+// The process that made a file named as a new book file, or 0 when the name is no
+// such name. Earlier versions put the book's name in front; those count too.
+pid_t tempOwner(const char* name) {
+    const char* mark = std::strstr(name, kTempPrefix);
+    for (const char* next = mark; next != nullptr; next = std::strstr(next + 1, kTempPrefix)) mark = next;
+    if (mark == nullptr) return 0;
+    const char* p = mark + sizeof kTempPrefix - 1;
+    char* end = nullptr;
+    long pid = std::strtol(p, &end, 10);
+    if (end == p || *end != '-' || pid <= 0 || pid > INT_MAX) return 0;
+    p = end + 1;
+    std::strtoul(p, &end, 10);
+    if (end == p || std::strcmp(end, ".tmp") != 0) return 0;
+    return static_cast<pid_t>(pid);
+}
+
+// Removes the new book files that runs killed before their end left in `folder`: a
+// name of ours whose process is gone and that no process holds locked (a process
+// alive in another PID namespace still holds its lock).
+void removeLeftovers(const std::string& folder) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* entry = ::readdir(listing)) {
+        pid_t owner = tempOwner(entry->d_name);
+        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        std::string path = folder + "/" + entry->d_name;
+        File stray(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        bool unused = false;
+        if (stray.isOpen() && ::fstat(fd(stray), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::flock(fd(stray), LOCK_EX | LOCK_NB) == 0)
+            unused = true;
+        if (unused) ::unlink(path.c_str());
+    }
+    ::closedir(listing);
+}
+
+// A new file in `folder`: unnamed until it is complete where the file system allows
+// it (a killed run then leaves nothing), else under a short name of its own.
+struct NewFile {
+    NewFile() = default;
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+    ~NewFile() { discard(); }
+
+    // Removes a named new file that did not take the book's place.
+    void discard() {
+        file.close();
+        if (!name.empty()) ::unlink(name.c_str());
+        name.clear();
+    }
+
+    File file;
+    std::string name;  // empty while unnamed
+};
+
+// False with errno set when no new file can be made.
+bool createNewFile(const std::string& folder, NewFile& out) {
+    if (faultHit(Fault::create)) {
+        errno = ENOSPC;
+        return false;
+    }
+    if (!faultHit(Fault::unnamed)) {
+        out.file = File(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        // Older kernels and some file systems have no unnamed files.
+        if (!out.file.isOpen() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+    }
+    for (int attempt = 0; !out.file.isOpen() && attempt < 100; ++attempt) {
+        out.name = tempName(folder);
+        out.file = File(::open(out.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!out.file.isOpen()) {
+            out.name.clear();
+            if (errno != EEXIST) return false;
+        }
+    }
+    if (!out.file.isOpen()) return false;
+    // Held until the file is closed, so that no other run takes it for a leftover.
+    ::flock(fd(out.file), LOCK_EX | LOCK_NB);
+    return true;
+}
+
+// Gives an unnamed new file a short name of its own in `folder`.
+bool nameNewFile(const std::string& folder, NewFile& file) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd(file.file));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Named before the link is made, so that the name is removed should anything fail.
+        file.name = tempName(folder);
+        // Through /proc for everyone; by the descriptor itself where /proc is missing
+        // (that needs a privilege).
+        const char* name = file.name.c_str();
+        if (::linkat(AT_FDCWD, self, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0 ||
+            (errno != EEXIST && ::linkat(fd(file.file), "", AT_FDCWD, name, AT_EMPTY_PATH) == 0))
+            return true;
+        int error = errno;
+        file.name.clear();
+        if (error != EEXIST) return false;
+    }
+    return false;
+}
+
+// ---- The two ways of saving ----
+
+enum class Outcome { saved, failed, inPlace };
+
+// A new file standing for the book takes its place in one step.
+Outcome replaceBook(const std::string& book, const std::string& folder, const struct stat& st,
+                    const BookProducer& produce) {
+    removeLeftovers(folder);
+    NewFile temp;
+    if (!createNewFile(folder, temp)) {
+        // A folder the user cannot write to still lets the book itself be written.
+        return errno == EACCES || errno == EPERM ? Outcome::inPlace : Outcome::failed;
+    }
+    if (!carryOver(book, st, fd(temp.file))) {
+        temp.discard();
+        return Outcome::inPlace;
+    }
+    int target = fd(temp.file);
+    BookWriter write = [&](const void* data, std::size_t size) { return writeAll(temp.file, data, size); };
+    bool written = produce(write);
+    // Writing drops the set-id bits of a file whose writer lacks the privilege.
+    struct stat now;
+    written = written && ::fstat(target, &now) == 0 &&
+              ((now.st_mode & 07777) == (st.st_mode & 07777) || ::fchmod(target, st.st_mode & 07777) == 0);
+    if (!written || !flushToDisk(temp.file) || faultHit(Fault::rename) ||
+        (temp.name.empty() && !nameNewFile(folder, temp)) || ::rename(temp.name.c_str(), book.c_str()) != 0) {
+        temp.discard();
+        return Outcome::failed;
+    }
+    temp.name.clear();
+    syncFolder(folder);
+    return Outcome::saved;
+}
+
+// Writes `old` back over a book whose overwriting failed.
+void restore(int descriptor, const std::string& old) {
+    if (writeAt(descriptor, old.data(), old.size(), 0) && truncateTo(descriptor, static_cast<off_t>(old.size())))
+        ::fsync(descriptor);
+}
+
+// The book itself is overwritten: the new content is complete in memory first, the
+// space is reserved, and only then is the book written from its start.
+bool overwriteBook(const std::string& book, const struct stat& st, const BookProducer& produce) {
+    std::string content;
+    BookWriter collect = [&](const void* data, std::size_t size) {
+        try {
+            content.append(static_cast<const char*>(data), size);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    };
+    if (!produce(collect) || content.empty()) return false;
+
+    File file(::open(book.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    struct stat now;
+    if (!file.isOpen() || ::fstat(fd(file), &now) != 0 || !sameFile(now, st)) return false;
+    // The old content, to be written back should the book's writing fail halfway.
+    std::string old;
+    if (!readWhole(file, static_cast<std::size_t>(now.st_size), old)) return false;
+    int target = fd(file);
+    auto oldSize = static_cast<off_t>(old.size());
+    auto newSize = static_cast<off_t>(content.size());
+
+    // Reserving: where the file system can, the whole extent; where the book grows,
+    // its new tail is written first, so a full disk or a size limit is met before
+    // any byte of the book changes.
+    if (faultHit(Fault::reserve) ||
+        (::fallocate(target, FALLOC_FL_KEEP_SIZE, 0, newSize) != 0 && errno != EOPNOTSUPP && errno != ENOSYS) ||
+        (newSize > oldSize &&
+         !writeAt(target, content.data() + oldSize, content.size() - old.size(), oldSize))) {
+        truncateTo(target, oldSize);  // gives back what was reserved
+        return false;
+    }
+    if (!writeAt(target, content.data(), std::min(content.size(), old.size()), 0) ||
+        (newSize < oldSize && !truncateTo(target, newSize)) || !flushToDisk(file)) {
+        restore(target, old);
+        return false;
+    }
+    // Writing drops the set-id bits of a book whose writer lacks the privilege; its
+    // owner may set them again.
+    if (::fstat(target, &now) == 0 && (now.st_mode & 07777) != (st.st_mode & 07777))
+        ::fchmod(target, st.st_mode & 07777);
+    return true;
+}
+
+}  // namespace
+
+bool saveBookFile(const char* path, const BookProducer& produce) {
+    if (path == nullptr) return false;
+    // The book a symbolic link names is the one saved; the link stays as it is.
+    char resolved[PATH_MAX];
+    if (::realpath(path, resolved) == nullptr) return false;
+    std::string book(resolved);
+    struct stat st;
+    if (::stat(book.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::size_t cut = book.rfind('/');
+    std::string folder = cut == 0 ? "/" : book.substr(0, cut);
+
+    // A new file cannot stand for one of several names of a book.
+    if (st.st_nlink == 1) {
+        Outcome outcome = replaceBook(book, folder, st, produce);
+        if (outcome != Outcome::inPlace) return outcome == Outcome::saved;
+    }
+    return overwriteBook(book, st, produce);
+}
+
+}  // namespace vellum::platform
