@@ -81,7 +81,11 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
                       std::string_view ansiText, Node* appended);
 
 // Writes the whole document to `path`, in the encoding the book declares, and makes
-// the file durable. False on any failure (the file may then be incomplete).
+// the file durable. Bytes that would not load again as the same document are never
+// written; where the serialiser does not keep the declared encoding (Wine's MSXML
+// writes UTF-8 under an 8-bit declaration), the book is saved as UTF-8 with a
+// declaration that says so (the document's declaration is changed to match). False on
+// any failure (the file may then be incomplete).
 bool saveBook(const BookDocument& document, const char* path);
 
 }  // namespace vellum
