@@ -5,6 +5,8 @@
 // time, and calls a book it cannot read with certainty incomplete.
 #pragma once
 
+#include "book/book_charset.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +15,6 @@
 #include <vector>
 
 namespace vellum {
-
-// How a book's bytes carry its characters, as far as splicing them is concerned:
-// UTF-8 and ASCII-compatible single-byte encodings are spliced as bytes, UTF-16
-// (with its byte-order mark) in 16-bit units; any other encoding is not spliced.
-enum class BookEncoding { unsupported, utf8, singleByte, utf16le, utf16be };
 
 // One element "//FictionBook/binary" selects (names as written, prefix included).
 // Offsets are in bytes from the start of the file.
