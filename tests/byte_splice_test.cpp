@@ -43,7 +43,8 @@ std::string unstored(const std::string& bytes, Form form) {
 
 // The note's text becomes NOTE, once its form has been checked.
 std::string withNoteAsNote(const std::string& text) {
-    static const std::regex note("v\\+\\+\\+\\+1 \\d{4}\\.\\d\\d\\.\\d\\d \\d+:\\d+:\\d+ 1 items replaced\\(vellum [^)]*\\) ");
+    static const std::regex note(
+        "v\\+\\+\\+\\+1 \\d{4}\\.\\d\\d\\.\\d\\d \\d+:\\d+:\\d+ 1 items replaced\\(vellum [^)]*\\) ");
     return std::regex_replace(text, note, "NOTE", std::regex_constants::format_first_only);
 }
 

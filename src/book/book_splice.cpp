@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace vellum {
@@ -30,8 +31,10 @@ struct Piece {
 
 // What the splice writes, and what a scan of the result must find.
 struct Plan {
-    std::vector<Piece> pieces;      // in file order, not overlapping
-    std::vector<std::int64_t> sum;  // sum[i]: the growth of pieces[0, i)
+    unsigned unit = 1;                 // bytes per code unit
+    std::vector<Piece> pieces;         // in file order, not overlapping
+    std::vector<std::int32_t> owners;  // the binary element each piece replaces, -1 for the note
+    std::vector<std::int64_t> sum;     // sum[i]: the growth of pieces[0, i)
     BookScan expected;
     std::array<bool, 4> lastChildChecked{};
 
@@ -42,7 +45,7 @@ struct Plan {
                                      [](std::uint64_t at, const Piece& piece) { return at < piece.to; });
         std::size_t n = static_cast<std::size_t>(ends - pieces.begin());
         std::int64_t shift = sum[n];
-        if (except != nullptr && except < pieces.data() + n) shift -= except->growth(expected.unitSize);
+        if (except != nullptr && except < pieces.data() + n) shift -= except->growth(unit);
         return static_cast<std::uint64_t>(static_cast<std::int64_t>(offset) + shift);
     }
 };
@@ -86,10 +89,27 @@ bool agrees(const BookScan& scan, const BookEdits& edits) {
            scan.levels[static_cast<std::size_t>(found - 1)].childElements == note.parentChildren;
 }
 
-// The pieces, and the scan the result must give.
-bool makePlan(const BookScan& scan, const BookEdits& edits, Plan& plan) {
-    const unsigned unit = scan.unitSize;
-    std::vector<std::int32_t> owner;  // the binary element each piece replaces, or -1 for the note
+// The levels of the note's chain that the book had, counted from the root.
+std::size_t levelsFound(const NoteEdit& note) {
+    std::size_t found = 0;
+    while (found < 4 && note.levels[found] == NoteLevel::found) ++found;
+    return found;
+}
+
+// The prefix (with its colon) of an element name as written, or empty.
+std::string prefixOf(const std::string& name) {
+    std::size_t colon = name.find(':');
+    return colon == std::string::npos ? std::string() : name.substr(0, colon + 1);
+}
+
+const char* stepName(std::size_t k) { return k < 4 ? kLevelNames[k] : "p"; }
+
+// The pieces, in file order; `plan.owners` tells the binary element each replaces
+// (-1 for the note).
+bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
+    const unsigned unit = plan.unit = scan.unitSize;
+    std::vector<Piece> pieces;
+    std::vector<std::int32_t> owners;
     for (std::size_t i = 0; i < edits.binaries.size(); ++i) {
         const BinaryEdit& edit = edits.binaries[i];
         const ScannedBinary& scanned = scan.binaries[i];
@@ -106,22 +126,18 @@ bool makePlan(const BookScan& scan, const BookEdits& edits, Plan& plan) {
         } else {
             piece.to = scanned.contentEnd;
         }
-        plan.pieces.push_back(std::move(piece));
-        owner.push_back(static_cast<std::int32_t>(i));
+        pieces.push_back(std::move(piece));
+        owners.push_back(static_cast<std::int32_t>(i));
     }
-
     const NoteEdit& note = edits.note;
-    std::size_t found = 0;
-    while (found < 4 && note.levels[found] == NoteLevel::found) ++found;
-    std::string prefix;
     if (note.appended) {
         if (!plainText(note.text)) return false;
+        const std::size_t found = levelsFound(note);
         const ScannedLevel& parent = scan.levels[found - 1];
-        std::size_t colon = parent.name.find(':');
-        if (colon != std::string::npos) prefix = parent.name.substr(0, colon + 1);
+        const std::string prefix = prefixOf(parent.name);
         Piece piece;
-        for (std::size_t k = found; k <= 4; ++k) piece.before += "<" + prefix + (k < 4 ? kLevelNames[k] : "p") + ">";
-        for (std::size_t k = 5; k-- > found;) piece.after += "</" + prefix + (k < 4 ? kLevelNames[k] : "p") + ">";
+        for (std::size_t k = found; k <= 4; ++k) piece.before += "<" + prefix + stepName(k) + ">";
+        for (std::size_t k = 5; k-- > found;) piece.after += "</" + prefix + stepName(k) + ">";
         piece.text = note.text;
         piece.from = parent.closeAt;
         piece.to = parent.closeAt;
@@ -130,34 +146,36 @@ bool makePlan(const BookScan& scan, const BookEdits& edits, Plan& plan) {
             piece.before.insert(0, ">");
             piece.after += "</" + parent.name;
         }
-        plan.pieces.push_back(std::move(piece));
-        owner.push_back(-1);
+        pieces.push_back(std::move(piece));
+        owners.push_back(-1);
     }
 
-    std::vector<std::size_t> order(plan.pieces.size());
+    std::vector<std::size_t> order(pieces.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t a, std::size_t b) { return plan.pieces[a].from < plan.pieces[b].from; });
-    std::vector<Piece> sorted;
-    std::vector<std::int32_t> sortedOwner;
-    for (std::size_t i : order) {
-        if (!sorted.empty() && sorted.back().to > plan.pieces[i].from) return false;  // overlapping
-        if (!sorted.empty() && sorted.back().from == plan.pieces[i].from) return false;
-        sorted.push_back(std::move(plan.pieces[i]));
-        sortedOwner.push_back(owner[i]);
-    }
-    plan.pieces = std::move(sorted);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return pieces[a].from < pieces[b].from; });
     plan.sum.assign(1, 0);
-    for (const Piece& piece : plan.pieces) plan.sum.push_back(plan.sum.back() + piece.growth(unit));
+    for (std::size_t i : order) {
+        const Piece* last = plan.pieces.empty() ? nullptr : &plan.pieces.back();
+        if (last != nullptr && (last->to > pieces[i].from || last->from == pieces[i].from)) return false;
+        plan.pieces.push_back(std::move(pieces[i]));
+        plan.owners.push_back(owners[i]);
+        plan.sum.push_back(plan.sum.back() + plan.pieces.back().growth(unit));
+    }
+    return true;
+}
 
+// The scan the result must give: the original's, moved by the pieces, with the
+// replaced contents and the inserted elements where the pieces put them.
+void expectResult(const BookScan& scan, const BookEdits& edits, Plan& plan) {
+    const unsigned unit = scan.unitSize;
     BookScan& expected = plan.expected;
     expected = scan;
     expected.size = plan.moved(scan.size);
     std::vector<const Piece*> pieceOf(scan.binaries.size(), nullptr);
     const Piece* notePiece = nullptr;
     for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
-        if (sortedOwner[i] >= 0) {
-            pieceOf[static_cast<std::size_t>(sortedOwner[i])] = &plan.pieces[i];
+        if (plan.owners[i] >= 0) {
+            pieceOf[static_cast<std::size_t>(plan.owners[i])] = &plan.pieces[i];
         } else {
             notePiece = &plan.pieces[i];
         }
@@ -173,38 +191,39 @@ bool makePlan(const BookScan& scan, const BookEdits& edits, Plan& plan) {
             binary.contentEnd = plan.moved(binary.contentEnd);
         }
     }
+    const std::size_t found = levelsFound(edits.note);
     for (std::size_t k = 0; k < found; ++k) {
-        ScannedLevel& level = expected.levels[k];
-        level.start = plan.moved(level.start);
-        level.closeAt = plan.moved(level.closeAt);
+        expected.levels[k].start = plan.moved(expected.levels[k].start);
+        expected.levels[k].closeAt = plan.moved(expected.levels[k].closeAt);
     }
-    if (notePiece == nullptr) return true;
+    if (notePiece == nullptr) return;
 
     // The inserted elements, from the first start tag to the parent's end tag.
     const ScannedLevel& parent = scan.levels[found - 1];
+    const std::size_t prefix = prefixOf(parent.name).size();
     std::uint64_t at = plan.moved(parent.closeAt, notePiece) + (parent.emptyTag ? unit : 0);
     std::array<std::uint64_t, 5> starts{}, contentStarts{}, closes{};
     for (std::size_t k = found; k <= 4; ++k) {
         starts[k] = at;
-        at += (prefix.size() + std::string_view(k < 4 ? kLevelNames[k] : "p").size() + 2) * unit;
+        at += (prefix + std::strlen(stepName(k)) + 2) * unit;
         contentStarts[k] = at;
     }
-    at += note.text.size() * unit;
+    at += edits.note.text.size() * unit;
     for (std::size_t k = 5; k-- > found;) {
         closes[k] = at;
-        at += (prefix.size() + std::string_view(k < 4 ? kLevelNames[k] : "p").size() + 3) * unit;
+        at += (prefix + std::strlen(stepName(k)) + 3) * unit;
     }
     for (std::size_t k = found - 1; k < 4; ++k) {
         ScannedLevel& level = expected.levels[k];
         if (k >= found) {
             level = ScannedLevel();
             level.found = true;
-            level.name = prefix + kLevelNames[k];
+            level.name = prefixOf(parent.name) + kLevelNames[k];
             level.start = starts[k];
             level.closeAt = closes[k];
         } else {
             level.emptyTag = false;
-            level.closeAt = at;
+            level.closeAt = at;  // the parent's end tag, after everything inserted
         }
         ++level.childElements;
         level.lastChildStart = starts[k + 1];
@@ -212,7 +231,6 @@ bool makePlan(const BookScan& scan, const BookEdits& edits, Plan& plan) {
         level.lastChildContentEnd = closes[k + 1];
         plan.lastChildChecked[k] = true;
     }
-    return true;
 }
 
 bool sameAsPlanned(const BookScan& actual, const Plan& plan) {
@@ -341,8 +359,9 @@ bool collectBinaryEdits(const NodeList& binaries, const std::vector<bool>& repla
 SpliceResult spliceBook(const char* path, const BookEdits& edits, const ByteWriter& write) {
     BookScan scan;
     Plan plan;
-    if (path == nullptr || !scanBookFile(path, scan) || !agrees(scan, edits) || !makePlan(scan, edits, plan))
+    if (path == nullptr || !scanBookFile(path, scan) || !agrees(scan, edits) || !makePieces(scan, edits, plan))
         return SpliceResult::declined;
+    expectResult(scan, edits, plan);
     Output out(write, scan.encoding);
     bool writeFailed = false;
     if (!copyAround(path, scan, plan, out, writeFailed))

@@ -398,7 +398,8 @@ bool declareUtf8(IXMLDOMDocument* document) {
                    declaration))
         return false;
     ComPtr<IXMLDOMNode> placed;
-    if (replace) return succeeded(document->replaceChild(declaration.Get(), first.Get(), placed.GetAddressOf()), placed);
+    if (replace)
+        return succeeded(document->replaceChild(declaration.Get(), first.Get(), placed.GetAddressOf()), placed);
     Variant before;
     if (first) before.setObject(first.Get());
     return succeeded(document->insertBefore(declaration.Get(), before.get(), placed.GetAddressOf()), placed);

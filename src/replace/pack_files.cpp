@@ -59,7 +59,8 @@ int saveInPlace(const BookDocument& document, const BookEdits* edits, const char
     bool saved = false;
     try {
         SpliceResult spliced = edits != nullptr ? spliceInto(packedFile, *edits, temp.c_str()) : SpliceResult::declined;
-        saved = spliced == SpliceResult::spliced || (spliced == SpliceResult::declined && saveBook(document, temp.c_str()));
+        saved = spliced == SpliceResult::spliced ||
+                (spliced == SpliceResult::declined && saveBook(document, temp.c_str()));
     } catch (...) {
         platform::removeFile(temp.c_str());
         throw;
