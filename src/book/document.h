@@ -83,8 +83,11 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
                       std::string_view text, Node* appended);
 
 // Writes the whole document, in the encoding the book declares, through `write`, in
-// order. False on any failure, or when `write` refused a piece (what was written
-// before is then incomplete).
+// order. Bytes that would not load again as the same document are never written;
+// where the serialiser does not keep the declared encoding (Wine's MSXML writes UTF-8
+// under an 8-bit declaration), the book is saved as UTF-8 with a declaration that
+// says so (the document's declaration is changed to match). False on any failure, or
+// when `write` refused a piece (what was written before is then incomplete).
 bool saveBook(const BookDocument& document, const std::function<bool(const void* data, std::size_t size)>& write);
 
 }  // namespace vellum

@@ -22,11 +22,24 @@ std::string formatHistoryNote(const platform::UtcTime& now, std::int32_t replace
     return note;
 }
 
-std::int32_t appendHistoryNote(const BookDocument& document, std::int32_t replacedCount) {
+std::int32_t appendHistoryNote(const BookDocument& document, std::int32_t replacedCount, NoteEdit* report) {
     static const char* const kPatterns[] = {"FictionBook", "FictionBook/description",
                                             "FictionBook/description/document-info",
                                             "FictionBook/description/document-info/history"};
     static const char* const kNames[] = {nullptr, "description", "document-info", "history"};
+    NoteEdit unreported;
+    NoteEdit& edit = report != nullptr ? *report : unreported;
+    edit = NoteEdit();
+    // The children of the level that first gets a new child, counted before it does
+    // (-1 when they cannot be counted).
+    bool counted = false;
+    auto countChildren = [&](const Node& parent) {
+        if (counted) return;
+        counted = true;
+        NodeList children;
+        std::int32_t count = 0;
+        edit.parentChildren = selectChildElements(parent, children) && nodeListLength(children, count) ? count : -1;
+    };
     // Each level is looked up on the whole document; a missing one is created under
     // the level before it, except the root, which is never made.
     Node level;
@@ -37,14 +50,21 @@ std::int32_t appendHistoryNote(const BookDocument& document, std::int32_t replac
         Node found;
         if (length >= 1) {
             if (!nodeListItem(list, 0, found)) return 0;
+            edit.levels[static_cast<std::size_t>(k)] = NoteLevel::found;
         } else if (k > 0 && level) {
+            countChildren(level);
             if (appendChildElement(document, &level, kNames[k], nullptr, &found) != 0) return 0;
+            edit.levels[static_cast<std::size_t>(k)] = NoteLevel::created;
         }
         level = std::move(found);
     }
     if (!level) return 0;
     std::string note = formatHistoryNote(platform::utcNow(), replacedCount);
-    return appendNewElement(document, level, "p", note, nullptr) ? 1 : 0;
+    countChildren(level);
+    if (!appendNewElement(document, level, "p", note, nullptr)) return 0;
+    edit.appended = true;
+    edit.text = std::move(note);
+    return 1;
 }
 
 }  // namespace vellum

@@ -1,6 +1,7 @@
 // The dated note that every replacement run leaves in the book's history.
 #pragma once
 
+#include "book/book_edits.h"
 #include "book/document.h"
 #include "platform/platform.h"
 
@@ -25,7 +26,9 @@ std::string formatHistoryNote(const platform::UtcTime& now, std::int32_t replace
 
 // Appends one `p` with the note under FictionBook/description/document-info/history,
 // creating the missing levels. 1 when the note was appended, else 0 (a book whose
-// root is not FictionBook gets nothing).
-std::int32_t appendHistoryNote(const BookDocument& document, std::int32_t replacedCount);
+// root is not FictionBook gets nothing). `report`, when given, receives which levels
+// were found and which created, and the note's text.
+std::int32_t appendHistoryNote(const BookDocument& document, std::int32_t replacedCount,
+                               NoteEdit* report = nullptr);
 
 }  // namespace vellum

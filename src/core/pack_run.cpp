@@ -1,6 +1,7 @@
 #include "core/pack_run.h"
 
 #include "book/binary_entry.h"
+#include "book/book_splice.h"
 #include "book/document.h"
 #include "book/history_note.h"
 #include "core/entry_names.h"
@@ -12,8 +13,11 @@ namespace vellum {
 
 namespace {
 
-// The first accepted element that `name` names, without regard to case.
-Node findElement(const NodeList& binaries, const PackRequest& request, const std::string& name) {
+// The first accepted element that `name` names, without regard to case, and its
+// index in the list (-1 when there is none).
+Node findElement(const NodeList& binaries, const PackRequest& request, const std::string& name,
+                 std::int32_t& index) {
+    index = -1;
     std::int32_t length = 0;
     if (!nodeListLength(binaries, length)) return Node();
     for (std::int32_t i = 0; i < length; ++i) {
@@ -23,16 +27,30 @@ Node findElement(const NodeList& binaries, const PackRequest& request, const std
         BinaryEntry entry;
         if (!readBinaryEntry(entry, node, true)) continue;
         std::string shown = request.shownName != nullptr ? request.shownName(entry.id) : entry.id;
-        if (platform::sameName(shown, name)) return node;
+        if (platform::sameName(shown, name)) {
+            index = i;
+            return node;
+        }
     }
     return Node();
 }
 
-// Puts the document into the book's own file.
-Status saveOverBook(const BookDocument& document, const std::string& packedFile) {
-    if (platform::isReadOnly(packedFile.c_str())) return Status::writeFailed;
-    auto produce = [&](const platform::BookWriter& write) { return saveBook(document, write); };
-    return platform::saveBookFile(packedFile.c_str(), produce) ? Status::ok : Status::writeFailed;
+// Puts the new book into the book's own file: spliced from the book's own bytes when
+// the edits allow it with certainty, else serialised from the document.
+Status saveOverBook(const BookDocument& document, const BookEdits* edits, const std::string& book) {
+    if (platform::isReadOnly(book.c_str())) return Status::writeFailed;
+    if (edits != nullptr) {
+        bool declined = false;
+        bool saved = platform::saveBookFile(book.c_str(), [&](const platform::BookWriter& write) {
+            SpliceResult spliced = spliceBook(book.c_str(), *edits, write);
+            declined = spliced == SpliceResult::declined;
+            return spliced == SpliceResult::spliced;
+        });
+        if (saved) return Status::ok;
+        if (!declined) return Status::writeFailed;
+    }
+    auto serialise = [&](const platform::BookWriter& write) { return saveBook(document, write); };
+    return platform::saveBookFile(book.c_str(), serialise) ? Status::ok : Status::writeFailed;
 }
 
 }  // namespace
@@ -50,6 +68,8 @@ Status packFiles(const PackRequest& request) {
 
     std::int32_t replaced = 0;
     std::vector<const std::string*> putIn;  // source files now held by the book
+    std::int32_t count = 0;
+    std::vector<bool> replacedAt(nodeListLength(binaries, count) ? static_cast<std::size_t>(count) : 0);
     for (const PackName& item : request.names) {
         if (item.refused) return Status::notSupported;
         if (platform::sameName(item.name, kIndexName)) {
@@ -57,17 +77,22 @@ Status packFiles(const PackRequest& request) {
             continue;
         }
         if (item.pathTooLong) return Status::notSupported;
-        Node element = findElement(binaries, request, item.name);
+        std::int32_t index = -1;
+        Node element = findElement(binaries, request, item.name, index);
         if (!element) continue;
         if (Status status = encodeFileIntoBinary(element, item.sourcePath, request.progress); status != Status::ok)
             return status;
+        if (static_cast<std::size_t>(index) < replacedAt.size()) replacedAt[static_cast<std::size_t>(index)] = true;
         ++replaced;
         putIn.push_back(&item.sourcePath);
     }
+    BookEdits edits;
+    bool editsKnown = collectBinaryEdits(binaries, replacedAt, edits);
     binaries.reset();
 
-    appendHistoryNote(document, replaced);
-    if (Status status = saveOverBook(document, request.book); status != Status::ok) return status;
+    appendHistoryNote(document, replaced, &edits.note);
+    if (Status status = saveOverBook(document, editsKnown ? &edits : nullptr, request.book); status != Status::ok)
+        return status;
     document.reset();
 
     // Only files the book now holds are deleted; names that matched nothing stay.

@@ -1,0 +1,37 @@
+// How a book's bytes carry its characters, as far as splicing them and reading an
+// id out of them go: the encoding from the byte-order mark and the XML
+// declaration, and an attribute value's characters as a parser reports them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vellum {
+
+// UTF-8 and the ASCII-compatible single-byte encodings are spliced as bytes, UTF-16
+// (with its byte-order mark) in 16-bit units; any other encoding is not spliced.
+enum class BookEncoding { unsupported, utf8, singleByte, utf16le, utf16be };
+
+struct BookCharset {
+    BookEncoding encoding = BookEncoding::unsupported;
+    unsigned unitSize = 1;  // bytes per code unit: 2 for UTF-16
+    int upperHalf = 0;      // for a single-byte encoding, which table reads bytes 0x80 to 0xFF (0: none)
+};
+
+// The charset of a book that starts with `head`. False while more bytes are needed
+// to tell (never when `atEnd`, the whole book being in `head`).
+bool detectBookCharset(const std::string& head, bool atEnd, BookCharset& out);
+
+// A reference's name (between "&" and ";"): the five predefined entities and
+// character references. False for anything else.
+bool resolveReference(std::u16string_view name, std::uint32_t& value);
+
+// An attribute value as a parser reports it: references resolved, each white-space
+// character (a CR LF pair counting as one) a space, the characters decoded into
+// UTF-16. `units` holds the book's code units as written (bytes, or UTF-16 units).
+// False when some part cannot be read exactly: an entity of the book's own, a
+// malformed sequence, or a byte of an 8-bit encoding without a table here.
+bool decodeAttributeValue(const std::u16string& units, const BookCharset& charset, std::u16string& out);
+
+}  // namespace vellum

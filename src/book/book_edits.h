@@ -1,0 +1,40 @@
+// What a replacement run did to its document, in the terms a save by splicing needs:
+// a plain record filled by the run and read by spliceBook.
+#pragma once
+
+#include "book/document.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vellum {
+
+// One element of "//FictionBook/binary" as the document holds it after the run.
+struct BinaryEdit {
+    bool hasId = false;
+    std::string id;  // as attributeText reads it
+    bool replaced = false;
+    ElementText text;  // a replaced element's new text; a view into the document where it can be
+};
+
+// How the history note's levels (FictionBook, description, document-info, history)
+// came to be: already in the book, or appended by the run.
+enum class NoteLevel { absent, found, created };
+
+// What appendHistoryNote did.
+struct NoteEdit {
+    std::array<NoteLevel, 4> levels{};
+    // The child elements of the last level found, before the run appended to it.
+    std::int64_t parentChildren = 0;
+    bool appended = false;  // the note's `p` is in the document
+    std::string text;       // the note's text
+};
+
+struct BookEdits {
+    std::vector<BinaryEdit> binaries;  // every element of "//FictionBook/binary", in document order
+    NoteEdit note;
+};
+
+}  // namespace vellum

@@ -1,0 +1,35 @@
+// Saving a replacement by splicing the book's own bytes: every byte outside the
+// replaced binary contents and the new history note is copied from the original
+// file, so its byte-order mark, line ends, white space, comments, entity references,
+// quoting and empty-element tags come back as they were. The document decides what
+// changes; the splice is made only when a scan of the bytes agrees with the
+// document on everything it touches, and the result is scanned again as it is
+// written, so that a book the scanner could misread is saved the old way instead.
+#pragma once
+
+#include "book/book_edits.h"
+
+#include <cstddef>
+#include <functional>
+
+namespace vellum {
+
+// Receives the saved book's bytes in order; false stops the save.
+using ByteWriter = std::function<bool(const void* data, std::size_t size)>;
+
+// Fills edits.binaries from the run's selection of "//FictionBook/binary":
+// every element's id, and for each element with `replaced[i]` set, its new text.
+// False when the document could not tell.
+bool collectBinaryEdits(const NodeList& binaries, const std::vector<bool>& replaced, BookEdits& edits);
+
+enum class SpliceResult {
+    spliced,      // every byte went to the writer, and the result checked
+    declined,     // the book cannot be spliced, or the check failed: save it through the document
+    writeFailed,  // the writer refused bytes
+};
+
+// Writes the book at `path` with `edits` applied to its bytes.
+// On `declined` the bytes written so far, if any, are to be dropped.
+SpliceResult spliceBook(const char* path, const BookEdits& edits, const ByteWriter& write);
+
+}  // namespace vellum
