@@ -11,7 +11,9 @@ namespace vellum {
 
 namespace {
 
-// The first accepted element that `name` names, without regard to case.
+// The first accepted element that `name` names, without regard to case: by its id,
+// or by the name the host's listing shows for it (a safe name, cut to the host's
+// field), so every entry the host lists can be replaced under its listed name.
 Node findElement(const NodeList& binaries, const PackRequest& request, const std::string& name) {
     std::int32_t length = 0;
     if (!nodeListLength(binaries, length)) return Node();
@@ -21,8 +23,10 @@ Node findElement(const NodeList& binaries, const PackRequest& request, const std
         if (!node) continue;
         BinaryEntry entry;
         if (!readBinaryEntry(entry, node, true)) continue;
-        std::string shown = request.shownName != nullptr ? request.shownName(entry.id) : entry.id;
-        if (platform::sameName(shown, name)) return node;
+        if (platform::sameName(entry.id, name)) return node;
+        std::string listed = safeEntryName(entry.id);
+        if (request.shownName != nullptr) listed = request.shownName(listed);
+        if (platform::sameName(listed, name)) return node;
     }
     return Node();
 }
@@ -48,25 +52,24 @@ Status packFiles(const PackRequest& request) {
     NodeList binaries;
     if (!selectNodes(document, "//FictionBook/binary", binaries) || !binaries) return Status::noFiles;
 
-    std::int32_t replaced = 0;
     std::vector<const std::string*> putIn;  // source files now held by the book
     for (const PackName& item : request.names) {
         if (item.refused) return Status::notSupported;
-        if (platform::sameName(item.name, kIndexName)) {
-            ++replaced;
-            continue;
-        }
+        // The index is generated from the book: there is nothing to put it into.
+        if (platform::sameName(item.name, kIndexName)) continue;
         if (item.pathTooLong) return Status::notSupported;
         Node element = findElement(binaries, request, item.name);
         if (!element) continue;
         if (Status status = encodeFileIntoBinary(element, item.sourcePath, request.progress); status != Status::ok)
             return status;
-        ++replaced;
         putIn.push_back(&item.sourcePath);
     }
     binaries.reset();
+    // A run that put nothing in (no name matched, only folders or the index, an
+    // empty list) leaves the book as it was: no note, no save.
+    if (putIn.empty()) return Status::ok;
 
-    appendHistoryNote(document, replaced);
+    appendHistoryNote(document, static_cast<std::int32_t>(putIn.size()));
     if (Status status = saveInPlace(document, request.book); status != Status::ok) return status;
     document.reset();
 
