@@ -75,7 +75,7 @@ class Replace(WorkFolder):
     def test_the_book_itself_is_refused(self):
         self.write("in/b.fb2", book(("b.fb2", "image/png", b64(b"an entry named as the book"))))
         before = file_hash(self.path("in/b.fb2"))
-        others = ["in/b.fb2", "in/../in/b.fb2", "./in/B.FB2" if WINDOWS else "in/./b.fb2"]
+        others = ["in/b.fb2", "in/../in/b.fb2", "./in/b.fb2"]
         if not WINDOWS:
             os.link(self.path("in/b.fb2"), self.path("hard.fb2"))
             os.symlink("in/b.fb2", self.path("soft.fb2"))
