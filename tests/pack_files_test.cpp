@@ -1,5 +1,6 @@
 // Packing files into a book: which names replace which elements, what the run
 // answers, and that a book on disk changes only through a completed save.
+#include "core/progress.h"
 #include "platform/fault_seam.h"
 #include "platform/platform.h"
 #include "support/book_fixture.h"
@@ -174,6 +175,22 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"FileBelowAFolder", {"cover.jpg", kFolder + "pic.png"}, nullptr, E_NOT_SUPPORTED},
                     FailureCase{"OverlongName", {std::string(33000, 'n')}, nullptr, E_NOT_SUPPORTED}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.label); });
+
+int packReports = 0;
+int WCX_CALL stopAtSecondReport(char*, int) { return ++packReports < 2 ? 1 : 0; }
+
+// The host's stop is heard at the next block; what was put in before it is dropped.
+TEST_F(PackFilesRun, StopAtABlockLeavesBookAndSources) {
+    writeFile(dir.file("pic.png"), std::string(2 * kProgressBlock, 'p'));
+    std::uint64_t before = fileHash(bookPath);
+    HANDLE_WCX packing = reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1));
+    SetProcessDataProc(packing, stopAtSecondReport);
+    EXPECT_EQ(pack(bookPath, srcPath, {"cover.jpg", "pic.png"}, PK_PACK_MOVE_FILES), E_EABORTED);
+    SetProcessDataProc(packing, nullptr);
+    EXPECT_EQ(packReports, 2) << "cover.jpg in one block, then the first block of pic.png";
+    EXPECT_EQ(fileHash(bookPath), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4) << "no file deleted or left";
+}
 
 TEST_F(PackFilesRun, MissingSourceNamedInTheList) {
     std::filesystem::remove(dir.file("cover.jpg"));
