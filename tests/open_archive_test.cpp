@@ -1,5 +1,7 @@
 // Opening, recognising and closing books through the exported functions.
 #include "plugin/wcx.h"
+#include "support/isolation.h"
+#include "support/pack_helpers.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +74,31 @@ TEST(OpenArchive, RefusesNullRecordAndPath) {
     EXPECT_EQ(OpenArchive(&data), nullptr);
     EXPECT_EQ(data.OpenResult, E_EOPEN);
     EXPECT_EQ(CanYouHandleThisFile(nullptr), 0);
+}
+
+// The host asks about every file it shows: a FIFO, as a book or as the file put
+// into one, is answered at once and never read.
+TEST(NotARegularFile, FifoIsRefusedAtOnce) {
+    TempDir dir;
+    std::string fifo = dir.file("pipe.fb2");
+    if (!makeFifo(fifo)) GTEST_SKIP() << "no FIFOs in this platform's file system";
+    std::string path = dir.file("book.fb2");
+    writeFile(path, book(binary("pipe.fb2", "image/png", "QUJD")));
+    std::uint64_t before = fileHash(path);
+    std::string srcPath = dir.path().string() + "/";
+    IsolatedRun run = runIsolated(
+        [&] {
+            int result = 0;
+            HANDLE_WCX handle = open(fifo, result);
+            return std::to_string(CanYouHandleThisFile(const_cast<char*>(fifo.c_str()))) + " " +
+                   std::to_string(handle == nullptr ? result : 0) + " " +
+                   std::to_string(pack(fifo, srcPath, {"book.fb2"})) + " " +
+                   std::to_string(pack(path, srcPath, {"pipe.fb2"}));
+        },
+        20);
+    ASSERT_TRUE(run.finished) << (run.timedOut ? "a call waited on the FIFO" : run.report);
+    EXPECT_EQ(run.report, "0 15 15 15") << "CanYouHandleThisFile, OpenArchive, PackFiles on it and from it";
+    EXPECT_EQ(fileHash(path), before);
 }
 
 int countedCalls = 0;

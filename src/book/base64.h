@@ -42,8 +42,9 @@ public:
     // group is left.
     std::size_t next(unsigned char* out, std::size_t capacity);
 
-    // After next() has answered 0: the characters of an unfinished last group (0 to
-    // 3), and the k - 1 bytes a last group of k characters gives (its missing
+    // Once the text is used up (next() has answered 0, or fewer bytes than the
+    // whole groups its capacity holds): the characters of an unfinished last group
+    // (0 to 3), and the k - 1 bytes a last group of k characters gives (its missing
     // characters count as zero), written to `out`.
     int tailCharacters() const { return held_; }
     std::size_t tail(unsigned char out[2]) const;

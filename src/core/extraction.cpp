@@ -10,9 +10,7 @@ namespace vellum {
 
 namespace {
 
-// Decoded bytes go out in blocks of this size (whole groups of three).
-constexpr std::size_t kOutputBlock = 65535;
-// The index text goes out in chunks of this size.
+// The index text goes out in chunks of this size, each reported.
 constexpr std::size_t kIndexChunk = 65536;
 
 // Closes and deletes a target that must not remain, and answers `status`.
@@ -65,25 +63,22 @@ Status extractEntry(const BookArchive& archive, const std::string* target, Progr
 Status decodeBinaryToFile(std::string_view text, const std::string& targetPath, ProgressSink* progress) {
     // Allocated before the file exists: running out of memory must not leave an
     // empty file behind.
-    std::vector<unsigned char> block(kOutputBlock);
+    std::vector<unsigned char> block(kProgressBlock);
     ProgressReporter reporter(progress, targetPath);
     platform::File file = platform::createForWriting(targetPath.c_str());
     if (!file.isOpen()) return Status::createFailed;
 
-    // The host hears of every group of four characters (3 bytes), as it always has;
-    // the bytes themselves go out in large blocks.
+    // One write and one report per block. A block the decoder does not fill is the
+    // last: the bytes of an unfinished last group (k characters give k - 1 bytes)
+    // join it, so a file's reports add up to its size.
     Base64Decoder decoder(text);
-    while (std::size_t decoded = decoder.next(block.data(), block.size())) {
-        for (std::size_t group = 0; group < decoded / 3; ++group)
-            if (!reporter.tell(3)) return discard(file, targetPath, Status::aborted);
-        if (!platform::writeAll(file, block.data(), decoded)) return discard(file, targetPath, Status::writeFailed);
-    }
-    if (decoder.tailCharacters() > 0) {
-        // A last group of k characters gives k - 1 bytes, none at all for k = 1;
-        // the host is told of it all the same.
-        std::size_t n = decoder.tail(block.data());
+    for (bool more = true; more;) {
+        std::size_t n = decoder.next(block.data(), block.size());
+        more = n == block.size();
+        if (!more) n += decoder.tail(block.data() + n);
+        if (n == 0) break;
+        if (!platform::writeAll(file, block.data(), n)) return discard(file, targetPath, Status::writeFailed);
         if (!reporter.tell(static_cast<std::int64_t>(n))) return discard(file, targetPath, Status::aborted);
-        if (n > 0 && !platform::writeAll(file, block.data(), n)) return discard(file, targetPath, Status::writeFailed);
     }
     if (!file.close()) return discard(file, targetPath, Status::writeFailed);
     return Status::ok;

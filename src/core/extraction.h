@@ -21,11 +21,13 @@ Status testEntry(const BookArchive& archive);
 // target cannot be created), writeFailed or aborted. On a failure no file remains.
 Status extractEntry(const BookArchive& archive, const std::string* target, ProgressSink* progress);
 
-// Decodes Base64 `text` into a new file at `targetPath`, reporting each group of
-// four characters (3 bytes). ok, createFailed, writeFailed or aborted.
+// Decodes Base64 `text` into a new file at `targetPath`, reporting each block
+// written (kProgressBlock bytes, the last one shorter). ok, createFailed,
+// writeFailed or aborted.
 Status decodeBinaryToFile(std::string_view text, const std::string& targetPath, ProgressSink* progress);
 
-// Writes the index text to `targetPath`: ok, openFailed, writeFailed or aborted.
+// Writes the index text to `targetPath`, reporting each 64 KiB chunk written: ok,
+// openFailed, writeFailed or aborted.
 Status writeIndexFile(const BookArchive& archive, const std::string& targetPath, ProgressSink* progress);
 
 }  // namespace vellum

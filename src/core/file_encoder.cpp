@@ -10,14 +10,13 @@ namespace vellum {
 
 namespace {
 
-bool readWhole(const platform::File& file, std::vector<unsigned char>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        std::uint32_t want = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
+// Reads exactly `size` bytes. A read that delivers nothing before they are all in
+// (the file shrank) ends the loop as a failed read rather than repeating it.
+bool readFully(const platform::File& file, unsigned char* bytes, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
         std::uint32_t got = 0;
-        // A read that delivers nothing before the whole size is in (the file
-        // shrank) ends the loop as a failed read rather than repeating it.
-        if (!platform::readSome(file, bytes.data() + done, want, got) || got == 0) return false;
+        if (!platform::readSome(file, bytes + done, static_cast<std::uint32_t>(size - done), got) || got == 0)
+            return false;
         done += got;
     }
     return true;
@@ -33,19 +32,20 @@ Status encodeFileIntoBinary(const Node& element, const std::string& sourcePath, 
     if (size >= kMaxReplacementSize) return Status::notSupported;
     if (size == 0) return replaceElementText(element, std::string_view()) ? Status::ok : Status::writeFailed;
 
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
-    if (!readWhole(file, bytes)) return Status::readFailed;
-    file.close();
-
-    std::string text(base64EncodedLength(bytes.size()), '\0');
-    encodeBase64(bytes.data(), bytes.size(), text.data());
-
-    // The host hears of every three bytes, then of the tail, and may abort.
+    // The file is read and encoded block by block, each block reported; every block
+    // but the last is whole groups of three, so its text needs no padding and the
+    // next one's follows it directly.
+    std::string text(base64EncodedLength(static_cast<std::size_t>(size)), '\0');
+    std::vector<unsigned char> block(static_cast<std::size_t>(std::min<std::uint64_t>(size, kProgressBlock)));
     ProgressReporter reporter(progress, sourcePath);
-    for (std::size_t group = 0; group < bytes.size() / 3; ++group)
-        if (!reporter.tell(3)) return Status::aborted;
-    if (std::size_t tail = bytes.size() % 3; tail != 0 && !reporter.tell(static_cast<std::int64_t>(tail)))
-        return Status::aborted;
+    for (std::size_t done = 0; done < size;) {
+        std::size_t n = std::min(static_cast<std::size_t>(size) - done, block.size());
+        if (!readFully(file, block.data(), n)) return Status::readFailed;
+        encodeBase64(block.data(), n, text.data() + done / 3 * 4);
+        done += n;
+        if (!reporter.tell(static_cast<std::int64_t>(n))) return Status::aborted;
+    }
+    file.close();
     return replaceElementText(element, text) ? Status::ok : Status::writeFailed;
 }
 

@@ -15,9 +15,11 @@ namespace vellum {
 inline constexpr std::uint64_t kMaxReplacementSize = std::uint64_t(1) << 29;
 
 // Reads the file at `sourcePath` and makes its encoding the whole text of `element`,
-// reporting 3 bytes per group, then the tail. ok, openFailed, readFailed,
-// writeFailed (the document refused the text), aborted, or notSupported for a file
-// of kMaxReplacementSize bytes or more. On any failure the element keeps its text.
+// reporting each block read and encoded (kProgressBlock bytes, the last one
+// shorter; nothing for an empty file). ok, openFailed (also for what is not a
+// regular file), readFailed, writeFailed (the document refused the text), aborted,
+// or notSupported for a file of kMaxReplacementSize bytes or more. On any failure
+// the element keeps its text.
 Status encodeFileIntoBinary(const Node& element, const std::string& sourcePath, ProgressSink* progress);
 
 }  // namespace vellum

@@ -13,8 +13,10 @@ namespace vellum {
 
 namespace {
 
-// The first accepted element that `name` names, without regard to case, and its
-// index in the list (-1 when there is none).
+// The first accepted element that `name` names, without regard to case: by its id,
+// or by the name the host's listing shows for it (a safe name, cut to the host's
+// field), so every entry the host lists can be replaced under its listed name. Its
+// index in the list goes to `index` (-1 when there is none).
 Node findElement(const NodeList& binaries, const PackRequest& request, const std::string& name,
                  std::int32_t& index) {
     index = -1;
@@ -26,8 +28,9 @@ Node findElement(const NodeList& binaries, const PackRequest& request, const std
         if (!node) continue;
         BinaryEntry entry;
         if (!readBinaryEntry(entry, node, true)) continue;
-        std::string shown = request.shownName != nullptr ? request.shownName(entry.id) : entry.id;
-        if (platform::sameName(shown, name)) {
+        std::string listed = safeEntryName(entry.id);
+        if (request.shownName != nullptr) listed = request.shownName(listed);
+        if (platform::sameName(entry.id, name) || platform::sameName(listed, name)) {
             index = i;
             return node;
         }
@@ -66,16 +69,13 @@ Status packFiles(const PackRequest& request) {
     NodeList binaries;
     if (!selectNodes(document, "//FictionBook/binary", binaries) || !binaries) return Status::noFiles;
 
-    std::int32_t replaced = 0;
     std::vector<const std::string*> putIn;  // source files now held by the book
     std::int32_t count = 0;
     std::vector<bool> replacedAt(nodeListLength(binaries, count) ? static_cast<std::size_t>(count) : 0);
     for (const PackName& item : request.names) {
         if (item.refused) return Status::notSupported;
-        if (platform::sameName(item.name, kIndexName)) {
-            ++replaced;
-            continue;
-        }
+        // The index is generated from the book: there is nothing to put it into.
+        if (platform::sameName(item.name, kIndexName)) continue;
         if (item.pathTooLong) return Status::notSupported;
         std::int32_t index = -1;
         Node element = findElement(binaries, request, item.name, index);
@@ -83,14 +83,16 @@ Status packFiles(const PackRequest& request) {
         if (Status status = encodeFileIntoBinary(element, item.sourcePath, request.progress); status != Status::ok)
             return status;
         if (static_cast<std::size_t>(index) < replacedAt.size()) replacedAt[static_cast<std::size_t>(index)] = true;
-        ++replaced;
         putIn.push_back(&item.sourcePath);
     }
+    // A run that put nothing in (no name matched, only folders or the index, an
+    // empty list) leaves the book as it was: no note, no save.
+    if (putIn.empty()) return Status::ok;
     BookEdits edits;
     bool editsKnown = collectBinaryEdits(binaries, replacedAt, edits);
     binaries.reset();
 
-    appendHistoryNote(document, replaced, &edits.note);
+    appendHistoryNote(document, static_cast<std::int32_t>(putIn.size()), &edits.note);
     if (Status status = saveOverBook(document, editsKnown ? &edits : nullptr, request.book); status != Status::ok)
         return status;
     document.reset();

@@ -1,5 +1,6 @@
 // The packing run: files whose names match binary ids replace those elements'
-// content, the run is noted in the book's history, and the book is saved.
+// content, the run is noted in the book's history, and the book is saved. A run
+// that puts no file in leaves the book alone.
 #pragma once
 
 #include "core/progress.h"
@@ -15,7 +16,7 @@ namespace vellum {
 struct PackName {
     std::string name;        // relative to the host's source folder
     std::string sourcePath;  // the source folder and the name
-    bool refused = false;    // a name the host's interface does not allow here (a sub-path)
+    bool refused = false;    // a name the host's interface does not allow here (a file below a folder)
     bool pathTooLong = false;  // the source path is longer than kMaxPathLength
 };
 
@@ -25,13 +26,16 @@ struct PackRequest {
     bool subPath = false;  // the host named a folder inside the book
     std::vector<PackName> names;
     bool moveFiles = false;  // delete the source files put into the book
-    // The name under which the calling interface shows an id to the host; a file
-    // replaces the first accepted element whose id it names so, regardless of case.
-    std::string (*shownName)(std::string_view id) = nullptr;
+    // The name under which the calling interface shows an entry's safe name to the
+    // host. A file replaces the first accepted element whose id, or whose name as
+    // shown, equals the file's name regardless of case.
+    std::string (*shownName)(std::string_view name) = nullptr;
     ProgressSink* progress = nullptr;
 };
 
-// ok when the book was saved, else openFailed (the book, or a source file),
+// ok when the book was saved with the files put in, or when no file was put in (the
+// book is then not written at all; "files.bbs" and folders put nothing in), else
+// openFailed (the book, or a source file; also what is not a regular file),
 // notSupported (a sub-path, a refused name or path, a file too large), noFiles,
 // readFailed, writeFailed (also when another run holds the book too long) or
 // aborted. One run at a time writes a book. The book on disk changes only when the

@@ -3,10 +3,18 @@
 // makes the call binds the sink to the host's own callback.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace vellum {
+
+// Extraction and packing go through a file in blocks of this many bytes (whole
+// Base64 groups of three, just under 256 KiB) and report once per block. Every
+// report is a call into the host's progress dialog, which costs far more than the
+// bytes themselves, while one block takes well under a millisecond: a host that
+// asks to stop is heard at once.
+inline constexpr std::size_t kProgressBlock = 3 * 87381;
 
 // Where reports go: the host's callback, in the host's text.
 class ProgressSink {
@@ -20,14 +28,17 @@ protected:
     ~ProgressSink() = default;
 };
 
-// The reports about one file. Without a sink nothing is reported and nothing stops.
+// The reports about one file: one per block, adding up to the file's size, so an
+// empty file has none and any other at least one. Without a sink nothing is
+// reported and nothing stops.
 class ProgressReporter {
 public:
     ProgressReporter(ProgressSink* sink, const std::string& path) : sink_(sink) {
         if (sink_ != nullptr) sink_->beginFile(path);
     }
-    // Tells the host that `bytes` more are done; false when it asks to stop.
-    bool tell(std::int64_t bytes) { return sink_ == nullptr || sink_->report(bytes); }
+    // Tells the host that a block of `bytes` is done; false when it asks to stop.
+    // An empty block is not told.
+    bool tell(std::int64_t bytes) { return sink_ == nullptr || bytes == 0 || sink_->report(bytes); }
 
 private:
     ProgressSink* sink_;

@@ -42,9 +42,13 @@ private:
     std::intptr_t handle_ = -1;
 };
 
-// Opens an existing file for reading, shared for reading only. Empty File on failure.
+// Opens an existing regular file for reading, shared for reading only. Empty File
+// on failure, and at once for anything else (a folder, a FIFO, a device): the open
+// never waits.
 File openForReading(const char* path);
-// Creates or truncates a file for writing, shared for reading. Empty File on failure.
+// Creates or truncates a regular file for writing, shared for reading. A symbolic
+// link (a reparse point on Windows) at `path` is replaced by the new file, never
+// written through. Empty File on failure, and for a name that is not a regular file.
 File createForWriting(const char* path);
 
 // The size of an open file in bytes; false when it cannot be had.

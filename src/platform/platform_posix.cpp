@@ -22,29 +22,47 @@ bool File::close() {
 
 static int fd(const File& file) { return static_cast<int>(file.native()); }
 
-File openForReading(const char* path) {
-    if (faultHit(Fault::open)) return File();
+namespace {
+
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
     int f;
     do {
-        f = ::open(path, O_RDONLY | O_CLOEXEC);
+        f = ::open(path, flags, mode);
     } while (f == -1 && errno == EINTR);
+    return f;
+}
+
+// Takes a descriptor opened with O_NONBLOCK, so that the open itself never waited
+// (a FIFO without a writer or reader, a device): kept only when it is a regular
+// file, and then made blocking again for its reads and writes.
+File regularFileOnly(int f) {
     if (f == -1) return File();
+    File file(f);
     struct stat st;
-    // A folder opens for reading on POSIX; the callers want a file.
-    if (::fstat(f, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(f);
-        return File();
-    }
-    return File(f);
+    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) return File();
+    int flags = ::fcntl(f, F_GETFL);
+    if (flags == -1 || ::fcntl(f, F_SETFL, flags & ~O_NONBLOCK) == -1) return File();
+    return file;
+}
+
+}  // namespace
+
+File openForReading(const char* path) {
+    if (faultHit(Fault::open)) return File();
+    // A FIFO, a socket or a device could keep the open or the reads waiting for ever,
+    // and a folder opens for reading on POSIX: only a regular file is read.
+    return regularFileOnly(openRetrying(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
 }
 
 File createForWriting(const char* path) {
     if (faultHit(Fault::create)) return File();
-    int f;
-    do {
-        f = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (f == -1 && errno == EINTR);
-    return f == -1 ? File() : File(f);
+    // Never written through a symbolic link at the target's name: the link goes and
+    // a new file takes its place. O_EXCL then: should a link take the name again
+    // meanwhile, the create fails rather than follow it.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int f = openRetrying(path, flags | O_TRUNC, 0666);
+    if (f == -1 && errno == ELOOP && ::unlink(path) == 0) f = openRetrying(path, flags | O_EXCL, 0666);
+    return regularFileOnly(f);
 }
 
 bool fileSize(const File& file, std::uint64_t& size) {

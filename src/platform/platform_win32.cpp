@@ -35,16 +35,34 @@ bool File::close() {
     return CloseHandle(handle) != 0 && !injected;
 }
 
+// Keeps an opened handle only when it is a file on a disk: a pipe, a console or
+// another device could keep a read waiting for ever.
+static File diskFileOnly(HANDLE handle) {
+    File file = adopt(handle);
+    if (file.isOpen() && GetFileType(handle) != FILE_TYPE_DISK) return File();
+    return file;
+}
+
 File openForReading(const char* path) {
     if (faultHit(Fault::open)) return File();
-    return adopt(CreateFileW(w(wide(path)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    return diskFileOnly(CreateFileW(w(wide(path)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 File createForWriting(const char* path) {
     if (faultHit(Fault::create)) return File();
-    return adopt(CreateFileW(w(wide(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::u16string name = wide(path);
+    // A reparse point at the target's name (a symbolic link) is deleted, never
+    // written through, and a new file takes its place; CREATE_NEW then, so that a
+    // link made again meanwhile makes the create fail rather than be followed.
+    DWORD disposition = CREATE_ALWAYS;
+    DWORD attributes = GetFileAttributesW(w(name));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (!DeleteFileW(w(name))) return File();
+        disposition = CREATE_NEW;
+    }
+    return diskFileOnly(
+        CreateFileW(w(name), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool fileSize(const File& file, std::uint64_t& size) {

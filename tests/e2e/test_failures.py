@@ -3,8 +3,8 @@ books it cannot open, plug-ins it cannot load, entries it cannot write."""
 import os
 import unittest
 
-from e2e_support import (BAD_BOOK, NO_PLUGIN, OK, PARTLY, SAMPLE, USAGE, WorkFolder, book, file_size_limit,
-                         server_kept_running)
+from e2e_support import (BAD_BOOK, NO_PLUGIN, OK, PARTLY, SAMPLE, USAGE, WINDOWS, WorkFolder, book, file_hash,
+                         file_size_limit, server_kept_running)
 
 
 class Failures(WorkFolder):
@@ -51,6 +51,9 @@ class Failures(WorkFolder):
             ("two.fb2", "not a FictionBook book"),
             ("folder.fb2", "it is a folder"),
         ]
+        if not WINDOWS:
+            os.mkfifo(self.path("pipe.fb2"))  # no one writes to it: reading it would wait for ever
+            cases.append(("pipe.fb2", "not a regular file"))
         for name, why in cases:
             for command in (["list"], ["test"], ["extract", "-o", "out"], ["cat"], ["replace"]):
                 args = command[:1] + [name] + command[1:] + (["a.png"] if command[0] in ("cat", "replace") else [])
@@ -97,6 +100,36 @@ class Failures(WorkFolder):
         self.assertIn("cover.png: the disk is full", result.err)
         self.assertEqual(sorted(os.listdir(self.path("out"))), ["files.bbs", "sand.png", "statue.png"])
         self.assertNotIn("cover.png", result.out)
+
+    def test_files_that_cannot_be_put_into_a_book(self):
+        self.copy(SAMPLE, "b.fb2")
+        before = file_hash(self.path("b.fb2"))
+        with open(self.path("cover.png"), "wb") as f:
+            f.truncate(600 << 20)  # sparse: no disk used
+        cases = [("cover.png", "must be smaller than 512 MiB")]
+        if not WINDOWS:
+            os.mkfifo(self.path("sand.png"))
+            cases.append(("sand.png", "it is not a file"))
+        for name, words in cases:
+            with self.subTest(file=name):
+                result = self.vellum("replace", "b.fb2", name)
+                self.assertExit(result, PARTLY, words, "nothing was changed")
+                self.assertEqual(file_hash(self.path("b.fb2")), before)
+
+    def test_no_temporary_folder(self):
+        if WINDOWS:
+            self.skipTest("Wine takes the temporary folder from its own registry")
+        self.copy(SAMPLE, "b.fb2")
+        os.environ["TMPDIR"], saved = self.path("missing"), os.environ.get("TMPDIR")
+        try:
+            listed = self.vellum("list", "b.fb2")
+            cat = self.vellum("cat", "b.fb2", "cover.png")
+        finally:
+            os.environ.pop("TMPDIR") if saved is None else os.environ.update(TMPDIR=saved)
+        self.assertExit(listed, OK, "cannot create a temporary file in " + self.path("missing"),
+                        "the content types are not shown")
+        self.assertIn("4 entries", listed.out)
+        self.assertExit(cat, PARTLY, "cannot create a temporary file in " + self.path("missing"))
 
     def test_standard_output_that_cannot_be_written(self):
         if not os.path.exists("/dev/full"):

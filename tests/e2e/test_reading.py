@@ -138,6 +138,38 @@ class Reading(WorkFolder):
         result = self.vellum("cat", "d.fb2", "P.png")
         self.assertEqual((result.rc, result.raw), (OK, b"first"))
 
+    def test_existing_files_are_kept_unless_overwrite_is_given(self):
+        name = self.copy(SAMPLE)
+        self.write("outside/kept.png", b"outside")
+        self.write("out/cover.png", b"old cover")
+        links = not WINDOWS  # Wine's file system has no symbolic links of its own to test
+        if links:
+            os.symlink(self.path("outside/kept.png"), self.path("out/sand.png"))
+            os.symlink(self.path("outside/new.png"), self.path("out/statue.png"))
+        result = self.vellum("extract", name, "-o", "out")
+        self.assertExit(result, PARTLY, "cover.png is not written over: it exists (--overwrite replaces it)")
+        self.assertEqual(self.read("out/cover.png"), b"old cover")
+        self.assertEqual(local_path(result.out).splitlines()[-1], "out/files.bbs")
+
+        result = self.vellum("extract", name, "-o", "out", "--overwrite")
+        self.assertEqual(result.rc, OK, result)
+        binaries = read_binaries(self.path(name))
+        for b in binaries:
+            self.assertEqual(self.read(os.path.join("out", b.id)), b.decoded(), b.id)
+            self.assertFalse(os.path.islink(self.path("out", b.id)), b.id)
+        # A link at an entry's name is replaced; what it points to is never written.
+        self.assertEqual(self.read("outside/kept.png"), b"outside")
+        self.assertEqual(os.listdir(self.path("outside")), ["kept.png"])
+
+    def test_the_book_is_never_written_over(self):
+        self.write("in/b.fb2", book(("b.fb2", "image/png", b64(b"an entry named as the book"))))
+        before = self.read("in/b.fb2")
+        for args in (["b.fb2"], ["b.fb2", "--overwrite"], ["b.fb2", "-o", "../in", "--overwrite"]):
+            with self.subTest(args=args):
+                result = self.vellum("extract", *args, cwd="in")
+                self.assertExit(result, PARTLY, "b.fb2 is not written over")
+                self.assertEqual(self.read("in/b.fb2"), before)
+
     def test_broken_base64_and_a_book_without_binaries(self):
         self.write("w.fb2", book(("w.bin", "", "QU JD\nRA==QUJD"), ("e.bin", "x/y", "")))
         entries = self.listing("w.fb2")

@@ -5,7 +5,7 @@ import os
 import re
 import unittest
 
-from e2e_support import (NOT_CHANGED, OK, PARTLY, SAMPLE, WINDOWS, WorkFolder, b64, book, corpus_books,
+from e2e_support import (NOT_CHANGED, OK, PARTLY, SAMPLE, USAGE, WINDOWS, WorkFolder, b64, book, corpus_books,
                          declared_encoding, file_hash, file_size_limit, read_binaries, server_kept_running)
 
 
@@ -71,6 +71,30 @@ class Replace(WorkFolder):
                 self.assertEqual(file_hash(self.path(name)), before)
                 self.assertEqual(result.out, "")
         self.assertEqual(sorted(os.listdir(self.dir)), sorted([name, "a", "b"]))
+
+    def test_the_book_itself_is_refused(self):
+        self.write("in/b.fb2", book(("b.fb2", "image/png", b64(b"an entry named as the book"))))
+        before = file_hash(self.path("in/b.fb2"))
+        others = ["in/b.fb2", "in/../in/b.fb2", "./in/b.fb2"]
+        if not WINDOWS:
+            os.link(self.path("in/b.fb2"), self.path("hard.fb2"))
+            os.symlink("in/b.fb2", self.path("soft.fb2"))
+            others += ["hard.fb2", "soft.fb2"]
+        for other in others:
+            with self.subTest(file=other):
+                result = self.vellum("replace", "--move", "in/b.fb2", other)
+                self.assertExit(result, USAGE, "it is the book itself", "nothing was changed")
+                self.assertEqual(file_hash(self.path("in/b.fb2")), before)
+                self.assertTrue(os.path.exists(self.path(other)))
+
+    def test_an_entry_listed_under_a_safe_name_is_replaced_under_that_name(self):
+        self.write("s.fb2", book(("a:b.png", "image/png", b64(b"old")), ("c.png", "image/png", b64(b"c"))))
+        self.assertEqual([e["name"] for e in self.listing("s.fb2")], ["a_b.png", "c.png", "files.bbs"])
+        self.write("in/a_b.png", b"new")
+        result = self.vellum("replace", "s.fb2", "in/a_b.png")
+        self.assertEqual(result.rc, OK, result)
+        self.assertEqual(self.vellum("cat", "s.fb2", "a_b.png").raw, b"new")
+        self.assertEqual(self.vellum("cat", "s.fb2", "c.png").raw, b"c")
 
     def test_read_only_book(self):
         if hasattr(os, "geteuid") and os.geteuid() != 0:

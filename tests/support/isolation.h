@@ -1,6 +1,7 @@
 // Running a piece of a test where its memory, time and side effects can be seen:
 // a child process with its peak resident size (native), a loopback listener that
-// counts connections, and a watch that tells whether a file was ever opened.
+// counts connections, a watch that tells whether a file was ever opened, and a
+// FIFO where a call could wait for ever.
 #pragma once
 
 #include <functional>
@@ -53,5 +54,9 @@ public:
 private:
     int handle_ = -1;
 };
+
+// Makes a FIFO (a named pipe no one writes to) at `path`; false where the platform
+// has none in its file system.
+bool makeFifo(const std::string& path);
 
 }  // namespace vellum::test

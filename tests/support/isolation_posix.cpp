@@ -10,6 +10,7 @@
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -150,5 +151,7 @@ bool FileWatch::touched() {
     ssize_t n = ::read(handle_, buffer, sizeof buffer);
     return n > 0;
 }
+
+bool makeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0644) == 0; }
 
 }  // namespace vellum::test

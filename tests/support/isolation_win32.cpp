@@ -80,4 +80,6 @@ FileWatch::~FileWatch() {}
 bool FileWatch::available() const { return false; }
 bool FileWatch::touched() { return false; }
 
+bool makeFifo(const std::string&) { return false; }
+
 }  // namespace vellum::test

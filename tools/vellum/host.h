@@ -62,18 +62,26 @@ bool isSeparator(char c);
 std::string absolutePath(const std::string& path);
 
 enum class PathKind { missing, file, folder, other };
+// What `path` names, links followed: a FIFO or a device is `other`.
 PathKind pathKind(const std::string& path);
+// True when anything at all has the name `path`, a link to nothing included.
+bool nameExists(const std::string& path);
+// True when `a` and `b` name the same existing file, through whatever paths and
+// links (the same device and inode; on Windows the same volume and file index).
+bool sameFile(const std::string& a, const std::string& b);
 // True when the file exists but has no write permission (also for root) or carries
 // the read-only attribute.
 bool isReadOnly(const std::string& path);
-// True when the file can be opened for reading; otherwise `error` says why.
+// True when the file can be opened for reading (the open never waits, even on a
+// FIFO); otherwise `error` says why.
 bool canRead(const std::string& path, std::string& error);
 // The size of a file in bytes, 0 when it cannot be had.
 std::uint64_t fileSize(const std::string& path);
 // Creates `path` and any missing parent folders. False with `error` on failure.
 bool makeFolders(const std::string& path, std::string& error);
 // Creates a new empty file with a unique name in the system's temporary folder and
-// returns its path; empty with `error` on failure.
+// returns its path; empty on failure, with `error` saying which folder was tried,
+// why it failed, and what names that folder.
 std::string makeTempFile(std::string& error);
 bool removeFile(const std::string& path);
 // The system's message for the last failed call of this thread.

@@ -80,6 +80,17 @@ PathKind pathKind(const std::string& path) {
     return PathKind::other;
 }
 
+bool nameExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 bool isReadOnly(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return false;
@@ -87,7 +98,7 @@ bool isReadOnly(const std::string& path) {
 }
 
 bool canRead(const std::string& path, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
@@ -123,10 +134,13 @@ bool makeFolders(const std::string& path, std::string& error) {
 
 std::string makeTempFile(std::string& error) {
     const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vellum-XXXXXX";
+    bool named = dir != nullptr && *dir != '\0';
+    std::string folder = named ? dir : "/tmp";
+    std::string pattern = folder + "/vellum-XXXXXX";
     int fd = ::mkstemp(pattern.data());
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = "cannot create a temporary file in " + folder + ": " + std::strerror(errno) +
+                (named ? " (the folder TMPDIR names)" : " (TMPDIR can name another folder)");
         return std::string();
     }
     ::close(fd);

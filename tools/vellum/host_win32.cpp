@@ -98,6 +98,29 @@ PathKind pathKind(const std::string& path) {
     return PathKind::file;
 }
 
+bool nameExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+namespace {
+
+// The volume and index that tell a file apart from every other, or false.
+bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    return ok;
+}
+
+}  // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return fileIdentity(a, first) && fileIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool isReadOnly(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -151,12 +174,13 @@ std::string makeTempFile(std::string& error) {
     char folder[MAX_PATH + 1];
     DWORD n = GetTempPathA(sizeof folder, folder);
     if (n == 0 || n > MAX_PATH) {
-        error = messageOf(GetLastError());
+        error = "cannot find the temporary folder: " + messageOf(GetLastError());
         return std::string();
     }
     char name[MAX_PATH + 1];
     if (GetTempFileNameA(folder, "vel", 0, name) == 0) {
-        error = messageOf(GetLastError());
+        error = std::string("cannot create a temporary file in ") + folder + ": " + messageOf(GetLastError()) +
+                " (the TMP variable names that folder)";
         return std::string();
     }
     return name;

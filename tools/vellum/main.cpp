@@ -20,8 +20,9 @@ const char kExitStatuses[] =
     "Exit status:\n"
     "  0    everything asked was done\n"
     "  1    done in part: an entry failed its test or could not be extracted or written,\n"
-    "       a name given matched no entry, or a file given cannot be read\n"
-    "  2    bad arguments\n"
+    "       an existing file was kept, a name given matched no entry, or a file given\n"
+    "       cannot be read or is too large\n"
+    "  2    bad arguments, or a file to put into the book that is the book itself\n"
     "  3    the book cannot be opened: missing, unreadable, not XML, or not a FictionBook book\n"
     "  4    the book could not be changed; it is left as it was\n"
     "  5    the plug-in cannot be loaded\n"
@@ -79,6 +80,7 @@ int main(int argc, char** argv) {
     std::string folder;
     std::vector<std::string> names;
     bool noIndex = false;
+    bool overwrite = false;
     CLI::App* extract = app.add_subcommand(
         "extract", "Extract all entries, or the named ones (names match regardless of case)");
     extract->add_option("book", options.book, "The book")->required()->type_name("PATH");
@@ -86,10 +88,13 @@ int main(int argc, char** argv) {
     extract->add_option("-o,--output", folder, "Folder to extract into, made when missing (default: the current folder)")
         ->type_name("DIR");
     extract->add_flag("--no-index", noIndex, "Leave out the generated index files.bbs when extracting all");
+    extract->add_flag("--overwrite", overwrite, "Write over existing files of the same name");
     extract->footer(
-        "Existing files of the same name are overwritten. Names that would leave the folder\n"
-        "(\"../x\", \"a/b\") or that the system does not accept are written with \"_\" in place\n"
-        "of the offending characters, and the new name is told on standard error.");
+        "Existing files of the same name are kept and named on standard error (exit status 1)\n"
+        "unless --overwrite is given; the book itself and the plug-in are never written over.\n"
+        "Names that would leave the folder (\"../x\", \"a/b\") or that the system does not accept\n"
+        "are written with \"_\" in place of the offending characters, and the new name is told\n"
+        "on standard error.");
 
     std::string entryName;
     CLI::App* cat = app.add_subcommand("cat", "Write one entry's bytes to standard output");
@@ -104,7 +109,8 @@ int main(int argc, char** argv) {
     replace->add_option("files", files, "Files whose names are entries of the book")->required()->type_name("FILE");
     replace->add_flag("--move", move, "Delete each file once it is in the book");
     replace->footer(
-        "Files that match no entry are named on standard error and left out. The book gets one\n"
+        "Files that match no entry are named on standard error and left out; a file of 512 MiB\n"
+        "or more, or the book itself, is refused and nothing is changed. The book gets one\n"
         "note in its history for each folder the files come from: the plug-in is called once per\n"
         "folder. When a call fails, the book keeps what earlier calls put in and nothing of the\n"
         "failed one.");
@@ -131,7 +137,8 @@ int main(int argc, char** argv) {
         return kExitNoPlugin;
     }
     Plugin plugin;
-    if (std::string error; !plugin.load(pluginPath.empty() ? defaultPluginPath() : pluginPath, error)) {
+    options.plugin = pluginPath.empty() ? defaultPluginPath() : pluginPath;
+    if (std::string error; !plugin.load(options.plugin, error)) {
         std::fprintf(stderr, "vellum: %s\n", error.c_str());
         return kExitNoPlugin;
     }
@@ -139,7 +146,7 @@ int main(int argc, char** argv) {
 
     if (list->parsed()) return listCommand(api, options, json);
     if (test->parsed()) return testCommand(api, options);
-    if (extract->parsed()) return extractCommand(api, options, folder, names, !noIndex);
+    if (extract->parsed()) return extractCommand(api, options, folder, names, !noIndex, overwrite);
     if (cat->parsed()) return catCommand(api, options, entryName);
     return replaceCommand(api, options, files, move);
 }

@@ -89,10 +89,8 @@ TempFile::~TempFile() {
     if (!path.empty()) host::removeFile(path);
 }
 
-bool TempFile::create() {
-    std::string error;
+bool TempFile::create(std::string& error) {
     path = host::makeTempFile(error);
-    if (path.empty()) message("cannot create a temporary file: %s", error.c_str());
     return !path.empty();
 }
 
@@ -111,6 +109,7 @@ int openFailed(const std::string& book, int code) {
         switch (host::pathKind(book)) {
         case host::PathKind::missing: why = "no such file"; break;
         case host::PathKind::folder: why = "it is a folder"; break;
+        case host::PathKind::other: why = "not a regular file"; break;
         default:
             if (std::string error; !host::canRead(book, error))
                 why = error;

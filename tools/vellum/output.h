@@ -40,8 +40,8 @@ struct TempFile {
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile();
-    // Creates the file; false, with the reason told, when that fails.
-    bool create();
+    // Creates the file; false, with `error` saying why, when that fails.
+    bool create(std::string& error);
 };
 
 // A folder and a name joined by the host's separator.

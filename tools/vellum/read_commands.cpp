@@ -26,18 +26,19 @@ int walkEntries(const PluginExports& api, const std::string& book, int openMode,
 }
 
 int readEntries(const PluginExports& api, const std::string& book, std::vector<Entry>& entries,
-                std::string* indexText) {
+                std::optional<std::string>* indexText) {
     int failed = kExitOk;
     int status = walkEntries(api, book, PK_OM_LIST, [&](OpenBook& open, const Entry& entry) {
         // A binary named "files.bbs" would come first and be overwritten by the index.
         if (indexText != nullptr && entry.name == kIndexName) {
             TempFile temp;
-            if (!temp.create()) {
-                failed = kExitPartly;
-                return false;
+            if (std::string error; !temp.create(error)) {
+                message("%s; the content types are not shown", error.c_str());
+                entries.push_back(entry);
+                return true;
             }
             int extracted = open.process(PK_EXTRACT, temp.path);
-            if (extracted != 0 || !readWholeFile(temp.path, *indexText)) {
+            if (extracted != 0 || !readWholeFile(temp.path, indexText->emplace())) {
                 message("cannot read the index of %s: %s", book.c_str(), codeName(extracted).c_str());
                 failed = kExitPartly;
                 return false;
@@ -154,11 +155,13 @@ std::string safeFileName(const std::string& entryName) {
 
 int listCommand(const PluginExports& api, const Options& options, bool json) {
     std::vector<Entry> entries;
-    std::string indexText;
+    std::optional<std::string> indexText;
     if (int status = readEntries(api, options.book, entries, &indexText); status != kExitOk) return status;
-    std::vector<std::string> types = contentTypes(entries, indexText);
     std::size_t elements = entries.empty() ? 0 : entries.size() - 1;
-    if (types.size() != elements) {
+    std::vector<std::string> types = indexText ? contentTypes(entries, *indexText) : std::vector<std::string>();
+    if (!indexText) {
+        types.assign(elements, std::string());  // the reason has been told
+    } else if (types.size() != elements) {
         message("the index of %s does not match its entries; content types are not shown", options.book.c_str());
         types.assign(elements, std::string());
     }
@@ -198,7 +201,7 @@ int testCommand(const PluginExports& api, const Options& options) {
 }
 
 int extractCommand(const PluginExports& api, const Options& options, const std::string& folder,
-                   const std::vector<std::string>& names, bool withIndex) {
+                   const std::vector<std::string>& names, bool withIndex, bool overwrite) {
     std::vector<bool> found(names.size(), false);
     int total = 0;
     if (options.showProgress) {
@@ -244,6 +247,18 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
         }
         folderReady = true;
         std::string target = joinPath(folder, file);
+        // Never written over: the book being read and the plug-in reading it, through
+        // whatever path or link; and without --overwrite, anything already there.
+        const char* kept = host::sameFile(target, options.book)    ? "it is the book being read"
+                           : host::sameFile(target, options.plugin) ? "it is the plug-in reading the book"
+                           : !overwrite && host::nameExists(target) ? "it exists (--overwrite replaces it)"
+                                                                    : nullptr;
+        if (kept != nullptr) {
+            progress.clearLine();
+            message("%s is not written over: %s", target.c_str(), kept);
+            ++failures;
+            return true;
+        }
         progress.beginItem(entry.name, static_cast<std::uint64_t>(entry.size < 0 ? 0 : entry.size));
         int code = open.process(PK_EXTRACT, target);
         progress.clearLine();
@@ -284,7 +299,8 @@ int catCommand(const PluginExports& api, const Options& options, const std::stri
     int status = walkEntries(api, options.book, PK_OM_EXTRACT, [&](OpenBook& open, const Entry& entry) {
         if (!host::sameName(entry.name, name)) return true;
         TempFile temp;
-        if (!temp.create()) {
+        if (std::string error; !temp.create(error)) {
+            message("%s", error.c_str());
             result = kExitPartly;
             return false;
         }

@@ -6,6 +6,7 @@
 #include "vellum.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace vellum::tool {
 int listCommand(const PluginExports& api, const Options& options, bool json);
 int testCommand(const PluginExports& api, const Options& options);
 int extractCommand(const PluginExports& api, const Options& options, const std::string& folder,
-                   const std::vector<std::string>& names, bool withIndex);
+                   const std::vector<std::string>& names, bool withIndex, bool overwrite);
 int catCommand(const PluginExports& api, const Options& options, const std::string& name);
 
 // Walks the entries of `book` in the host's order, the book opened in `openMode`.
@@ -25,9 +26,10 @@ int walkEntries(const PluginExports& api, const std::string& book, int openMode,
                 const std::function<bool(OpenBook&, const Entry&)>& visit);
 
 // The entries of a book as listed; with `indexText`, the content of "files.bbs" too,
-// extracted on the same handle when it comes, last.
+// extracted on the same handle when it comes, last. When no temporary file can be
+// made for it, the listing goes on, `indexText` is left empty and the reason told.
 int readEntries(const PluginExports& api, const std::string& book, std::vector<Entry>& entries,
-                std::string* indexText);
+                std::optional<std::string>* indexText);
 
 // The file name an entry is written under: separators, control characters and the
 // names "." and ".." cannot leave the output folder or name another folder, so they

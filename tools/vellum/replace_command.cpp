@@ -11,6 +11,15 @@ namespace vellum::tool {
 
 namespace {
 
+// The plug-in takes files smaller than this: their Base64 text must fit the 32-bit
+// counts of hosts and books.
+constexpr std::uint64_t kMaxReplacementSize = std::uint64_t(512) << 20;
+
+std::string tooLarge(const std::string& file) {
+    return "cannot put " + file + " into a book: it has " + std::to_string(host::fileSize(file)) +
+           " bytes, and a file put into a book must be smaller than 512 MiB";
+}
+
 struct Replacement {
     std::string file;    // as the user named it
     std::string folder;  // absolute, with a trailing separator
@@ -29,15 +38,27 @@ std::string packFailure(int code, const std::string& book, const std::vector<con
         if (host::isReadOnly(book)) return "cannot save " + book + ": the file is read-only";
         return "cannot save " + book + ": the disk is full or the folder cannot be written";
     case E_NO_FILES: return "cannot find the binaries of " + book;
-    case E_NOT_SUPPORTED: return "the plug-in refused the names from " + group.front()->folder;
+    case E_NOT_SUPPORTED:
+        for (const Replacement* r : group)
+            if (host::fileSize(r->file) >= kMaxReplacementSize) return tooLarge(r->file);
+        return "the plug-in refused the names from " + group.front()->folder;
     case E_NO_MEMORY: return "cannot change " + book + ": out of memory";
     default: return "cannot change " + book + ": the plug-in answered " + codeName(code);
     }
 }
 
-// Checks every file first, so that the book is changed for all of them or none.
-bool checkFiles(const std::vector<std::string>& files, std::vector<Replacement>& replacements) {
+// Checks every file first, so that the book is changed for all of them or none:
+// kExitOk, kExitUsage for the book itself among them, else kExitPartly.
+int checkFiles(const std::string& book, const std::vector<std::string>& files,
+               std::vector<Replacement>& replacements) {
     bool bad = false;
+    for (const std::string& file : files) {
+        // The book put into itself, and with --move deleted, would be lost.
+        if (host::sameFile(file, book)) {
+            message("cannot put %s into %s: it is the book itself", file.c_str(), book.c_str());
+            return kExitUsage;
+        }
+    }
     for (const std::string& file : files) {
         host::PathKind kind = host::pathKind(file);
         std::string error;
@@ -53,6 +74,11 @@ bool checkFiles(const std::vector<std::string>& files, std::vector<Replacement>&
         }
         if (!host::canRead(file, error)) {
             message("cannot read %s: %s", file.c_str(), error.c_str());
+            bad = true;
+            continue;
+        }
+        if (host::fileSize(file) >= kMaxReplacementSize) {
+            message("%s", tooLarge(file).c_str());
             bad = true;
             continue;
         }
@@ -73,7 +99,7 @@ bool checkFiles(const std::vector<std::string>& files, std::vector<Replacement>&
         }
         replacements.push_back(r);
     }
-    return !bad;
+    return bad ? kExitPartly : kExitOk;
 }
 
 }  // namespace
@@ -81,9 +107,9 @@ bool checkFiles(const std::vector<std::string>& files, std::vector<Replacement>&
 int replaceCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& files,
                    bool move) {
     std::vector<Replacement> replacements;
-    if (!checkFiles(files, replacements)) {
+    if (int status = checkFiles(options.book, files, replacements); status != kExitOk) {
         message("nothing was changed in %s", options.book.c_str());
-        return kExitPartly;
+        return status;
     }
 
     // The plug-in passes over names that match no entry without a word: say which.

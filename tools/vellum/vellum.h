@@ -11,7 +11,7 @@ namespace vellum::tool {
 enum ExitStatus {
     kExitOk = 0,           // everything asked was done
     kExitPartly = 1,       // an entry failed, a name matched nothing, or a file could not be written or read
-    kExitUsage = 2,        // bad arguments
+    kExitUsage = 2,        // bad arguments, or a file to put into the book that is the book itself
     kExitBadBook = 3,      // the book cannot be opened: missing, unreadable, not XML, not a FictionBook book
     kExitNotChanged = 4,   // the book could not be changed (it is left as it was)
     kExitNoPlugin = 5,     // the plug-in cannot be loaded, or the thread cannot be prepared for it
@@ -20,6 +20,7 @@ enum ExitStatus {
 
 struct Options {
     std::string book;
+    std::string plugin;         // the plug-in module, never written over
     bool quiet = false;         // no progress bar, no closing summary on standard error
     bool showProgress = false;  // set from `quiet` and whether standard error is a terminal
 };
