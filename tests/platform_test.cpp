@@ -63,7 +63,8 @@ TEST(PlatformFiles, WriteTruncatesReadSizeAndRemove) {
 TEST(PlatformFiles, PathsLongerThanMaxPathWork) {
     TempDir dir;
     std::string folder = dir.path().string(), sep(1, platform::pathSeparator());
-    for (int i = 0; i < 5; ++i) std::filesystem::create_directory(folder += sep + std::string(60, 'd') + std::to_string(i));
+    for (int i = 0; i < 5; ++i)
+        std::filesystem::create_directory(folder += sep + std::string(60, 'd') + std::to_string(i));
     std::string path = folder + sep + "." + sep + ".." + "/" + std::string(60, 'd') + "4" + sep + "file.bin";
     ASSERT_GT(path.size(), 340u);
     {

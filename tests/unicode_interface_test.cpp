@@ -31,7 +31,8 @@ std::string get(const std::string& path) {
     if (!file.isOpen()) return "<missing>";
     std::string bytes;
     char buffer[4096];
-    for (std::uint32_t got = 0; platform::readSome(file, buffer, sizeof buffer, got) && got > 0;) bytes.append(buffer, got);
+    for (std::uint32_t got = 0; platform::readSome(file, buffer, sizeof buffer, got) && got > 0;)
+        bytes.append(buffer, got);
     return bytes;
 }
 
@@ -53,7 +54,8 @@ struct Listed {
     bool operator==(const Listed&) const = default;
 };
 [[maybe_unused]] void PrintTo(const Listed& entry, std::ostream* out) {
-    *out << entry.name << " " << entry.size << "/" << entry.packed << " attr " << entry.attr << " flags " << entry.flags;
+    *out << entry.name << " " << entry.size << "/" << entry.packed << " attr " << entry.attr << " flags "
+         << entry.flags;
 }
 
 // One interface of the host, driven as a file manager drives it; text in UTF-8.
@@ -236,7 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Unicode one, where a surrogate pair is never split.
 TEST(ReadHeaderEx, SameEntriesAsReadHeader) {
     std::string pairAtTheCut = std::string(1022, 'p') + "🖼";
-    std::vector<std::string> ids = {"cover.jpg", "café.png", std::string(300, 'l'), pairAtTheCut, std::string(1030, 'w')};
+    std::vector<std::string> ids = {"cover.jpg", "café.png", std::string(300, 'l'), pairAtTheCut,
+                                    std::string(1030, 'w')};
     TempDir dir;
     std::string path = dir.file("book.fb2");
     std::string binaries;

@@ -80,12 +80,9 @@ public:
     bool report(std::int64_t bytes) override {
         ProgressCallbacks now = *callbacks_;
         int size = static_cast<int>(bytes);
-        if (now.wide != nullptr && (Text::isWide || now.narrow == nullptr)) {
-            return now.wide(widePath_.data(), size) != 0;
-        }
-        if (now.narrow != nullptr) {
-            return now.narrow(narrowPath_.data(), size) != 0;
-        }
+        bool wide = now.wide != nullptr && (Text::isWide || now.narrow == nullptr);
+        if (wide) return now.wide(widePath_.data(), size) != 0;
+        if (now.narrow != nullptr) return now.narrow(narrowPath_.data(), size) != 0;
         return true;
     }
 
@@ -98,9 +95,8 @@ private:
 inline int clamp32(std::int64_t value) { return static_cast<int>(std::min<std::int64_t>(value, INT32_MAX)); }
 
 // Fills the fields of a header record that describe `entry`; the others keep what
-// the host put there.
-// An extended record takes the sizes whole, in two 32-bit halves; the others
-// at most INT32_MAX.
+// the host put there. An extended record takes the sizes whole, in two 32-bit
+// halves; the others at most INT32_MAX.
 template <typename Text, typename Header>
 void describe(Header& header, const EntryDescription& entry, const platform::UtcTime& openTime) {
     Text::copyName(header.FileName, entry.name);

@@ -1,5 +1,6 @@
 // The nine functions the host calls, each one line over the edge (edge.h) for the
-// host's 8-bit interface (the Unicode ones are in unicode_exports.cpp). No exception ever reaches the host: running out of memory
+// host's 8-bit interface (the Unicode ones are in unicode_exports.cpp). No exception
+// ever reaches the host: running out of memory
 // becomes E_NO_MEMORY (or a null handle), anything else a failure code of the call.
 #include "plugin/wcx.h"
 

@@ -16,7 +16,6 @@ namespace vellum::plugin {
 
 struct NarrowText {
     using Char = char;
-    using ProcessDataProc = tProcessDataProc;
     static constexpr bool isWide = false;
 
     // Host text to the core's UTF-8; a null pointer is the empty string.
@@ -48,7 +47,6 @@ struct NarrowText {
 // which opens nothing, rather than the path of another file.
 struct WideText {
     using Char = WCHAR_WCX;
-    using ProcessDataProc = tProcessDataProcW;
     static constexpr bool isWide = true;
 
     static std::string toCore(const WCHAR_WCX* text);

@@ -33,8 +33,7 @@ std::string messageOf(DWORD code) {
     wchar_t buffer[512];
     DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
                              sizeof buffer / sizeof buffer[0], nullptr);
-    while (n > 0 && (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n' || buffer[n - 1] == L' ' || buffer[n - 1] == L'.'))
-        --n;
+    while (n > 0 && std::wcschr(L"\r\n .", buffer[n - 1]) != nullptr) --n;
     if (n == 0) return "system error " + std::to_string(code);
     return narrow(buffer, n);
 }
@@ -183,7 +182,8 @@ bool makeFolders(const std::string& path, std::string& error) {
         std::size_t end = full.find_first_of("\\/", start);
         if (end == std::string::npos) end = full.size();
         std::string partial = full.substr(0, end);
-        if (end > start && !CreateDirectoryW(wide(partial).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        bool made = end == start || CreateDirectoryW(wide(partial).c_str(), nullptr);
+        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
             error = messageOf(GetLastError());
             return false;
         }
