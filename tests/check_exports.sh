@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Reads the built plug-in's real export table and compares it with the nine functions
-# of the packer interface, and for a Windows DLL their Unicode counterparts too (plain names: a 32-bit __stdcall name left decorated, such as
+# of the packer interface, and for a Windows DLL their eight Unicode and extended
+# counterparts too (plain names: a 32-bit __stdcall name left decorated, such as
 # OpenArchive@4, is one the host never finds); for a Windows DLL also checks that every
 # imported DLL is a system DLL, so the plug-in installs without any compiler runtime
 # beside it, and that the file is named for the hosts of its bitness (32-bit Total

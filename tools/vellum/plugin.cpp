@@ -3,7 +3,6 @@
 #include "utf16.h"
 
 #include <algorithm>
-#include <iterator>
 #include <vector>
 
 namespace vellum::tool {
