@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Reads the built plug-in's real export table and compares it with the nine functions
-# of the packer interface (plain names: a 32-bit __stdcall name left decorated, such as
+# of the packer interface, and for a Windows DLL their eight Unicode and extended
+# counterparts too (plain names: a 32-bit __stdcall name left decorated, such as
 # OpenArchive@4, is one the host never finds); for a Windows DLL also checks that every
 # imported DLL is a system DLL, so the plug-in installs without any compiler runtime
 # beside it, and that the file is named for the hosts of its bitness (32-bit Total
@@ -23,11 +24,22 @@ ProcessFile
 ReadHeader
 SetChangeVolProc
 SetProcessDataProc"
+# The Windows hosts call these in preference to the nine; Double Commander on Linux
+# would too, so the shared object must not have them.
+unicode="CanYouHandleThisFileW
+OpenArchiveW
+PackFilesW
+ProcessFileW
+ReadHeaderEx
+ReadHeaderExW
+SetChangeVolProcW
+SetProcessDataProcW"
 
 failed=0
 
 case "$kind" in
 pe)
+    expected=$(printf '%s\n%s\n' "$expected" "$unicode" | sort)
     dump=$("$tool" -p "$module")
     # The name pointer table lists every export by name: "[   0] Name".
     exports=$(printf '%s\n' "$dump" |
@@ -66,11 +78,11 @@ elf)
 esac
 
 if [ "$exports" != "$expected" ]; then
-    echo "exports of $module differ from the nine functions:"
+    echo "exports of $module differ from the expected functions:"
     diff <(printf '%s\n' "$expected") <(printf '%s\n' "$exports") || true
     failed=1
 else
-    echo "exports: the nine functions, nothing else"
+    echo "exports: $(printf '%s\n' "$expected" | wc -l) functions, nothing else"
 fi
 
 exit "$failed"

@@ -57,6 +57,26 @@ TEST(PlatformFiles, WriteTruncatesReadSizeAndRemove) {
     EXPECT_FALSE(platform::createForWriting(dir.file("no/such/folder").c_str()).isOpen());
 }
 
+// Windows' plain calls stop at MAX_PATH (260); a longer absolute path still names
+// its file, "." and ".." and either slash included.
+TEST(PlatformFiles, PathsLongerThanMaxPathWork) {
+    TempDir dir;
+    std::string folder = dir.path().string(), sep(1, platform::pathSeparator());
+    for (int i = 0; i < 5; ++i)
+        std::filesystem::create_directory(folder += sep + std::string(60, 'd') + std::to_string(i));
+    std::string path = folder + sep + "." + sep + ".." + "/" + std::string(60, 'd') + "4" + sep + "file.bin";
+    ASSERT_GT(path.size(), 340u);
+    {
+        platform::File file = platform::createForWriting(path.c_str());
+        ASSERT_TRUE(file.isOpen());
+        ASSERT_TRUE(platform::writeAll(file, "long", 4));
+    }
+    EXPECT_EQ(readAll(path), "long");
+    EXPECT_TRUE(platform::fileExists((folder + sep + "file.bin").c_str()));
+    EXPECT_TRUE(platform::removeFile(path.c_str()));
+    EXPECT_FALSE(platform::fileExists(path.c_str()));
+}
+
 TEST(PlatformFiles, MovedHandleIsClosedOnce) {
     TempDir dir;
     std::string path = dir.file("moved.bin");

@@ -17,7 +17,7 @@ struct PackName {
     std::string name;        // relative to the host's source folder
     std::string sourcePath;  // the source folder and the name
     bool refused = false;    // a name the host's interface does not allow here (a file below a folder)
-    bool pathTooLong = false;  // the source path is longer than kMaxPathLength
+    bool pathTooLong = false;  // the source path is longer than the host's interface joins
 };
 
 // A packing run as the host asked for it.

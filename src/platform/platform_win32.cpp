@@ -20,9 +20,33 @@ File adopt(HANDLE handle) { return File(reinterpret_cast<std::intptr_t>(handle))
 // The largest piece one call of ReadFile, WriteFile or a code page conversion takes.
 constexpr std::size_t kMaxPiece = 1u << 30;
 
-// A UTF-8 path as the wide-character calls of Windows take it.
-std::u16string wide(const char* path) { return utf16FromUtf8(path); }
 LPCWSTR w(const std::u16string& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+
+bool isSlash(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// A drive path ("C:\...") or a network path ("\\server\share\..."), without the
+// "\\?\" or "\\.\" prefix.
+bool isPlainAbsolute(const std::u16string& path) {
+    if (path.size() >= 3 && path[1] == u':' && isSlash(path[2])) return true;
+    return path.size() >= 3 && isSlash(path[0]) && isSlash(path[1]) && path[2] != u'?' && path[2] != u'.';
+}
+
+// A UTF-8 path as the wide-character calls of Windows take it. An absolute path too
+// long for the plain calls (which stop at MAX_PATH, and at 248 characters for a
+// folder) gets the "\\?\" prefix, which lifts the limit; the system no longer
+// cleans such a path up, so it is made full (no "." or "..", backslashes only) first.
+std::u16string wide(const char* path) {
+    std::u16string text = utf16FromUtf8(path);
+    if (text.size() < MAX_PATH - 12 || !isPlainAbsolute(text)) return text;
+    DWORD size = GetFullPathNameW(w(text), 0, nullptr, nullptr);
+    if (size == 0) return text;
+    std::u16string full(size, u'\0');
+    DWORD n = GetFullPathNameW(w(text), size, reinterpret_cast<LPWSTR>(full.data()), nullptr);
+    if (n == 0 || n >= size) return text;
+    full.resize(n);
+    if (full.size() >= 2 && full[0] == u'\\' && full[1] == u'\\') return u"\\\\?\\UNC" + full.substr(1);
+    return u"\\\\?\\" + full;
+}
 
 }  // namespace
 

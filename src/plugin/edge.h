@@ -1,5 +1,5 @@
-// What every export does between the host and the core, written once for each
-// interface of the host (`Text` is its kind of text, see host_text.h): the record
+// What every export does between the host and the core, written once for both
+// interfaces of the host (`Text` is its kind of text, see host_text.h): the record
 // behind a handle, the host's callbacks bound as progress sinks, the host's records
 // filled from the core's entry descriptions, and the one catch-all that keeps every
 // exception away from the host.
@@ -11,6 +11,8 @@
 #include "core/pack_run.h"
 #include "core/progress.h"
 #include "core/status.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 #include "plugin/wcx.h"
 
 #include <algorithm>
@@ -24,15 +26,22 @@ namespace vellum::plugin {
 // The handle value that stands for "the packing run" in SetProcessDataProc.
 inline const HANDLE_WCX kPackingHandle = reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1));
 
+// The host's progress callbacks, one for each of its interfaces.
+struct ProgressCallbacks {
+    tProcessDataProc narrow = nullptr;
+    tProcessDataProcW wide = nullptr;
+};
+
 // What a handle the host holds stands for: an open book and the host's callbacks.
 struct ArchiveHandle {
     std::unique_ptr<BookArchive> archive;
     tChangeVolProc changeVolProc = nullptr;  // kept, never called: a book has no volumes
-    tProcessDataProc processDataProc = nullptr;
+    tChangeVolProcW changeVolProcW = nullptr;
+    ProgressCallbacks progress;
 };
 
-// The process-wide progress callback used while packing; none when loaded.
-extern tProcessDataProc packProgressCallback;
+// The process-wide progress callbacks used while packing; none when loaded.
+extern ProgressCallbacks packProgressCallbacks;
 
 inline ArchiveHandle* handleOf(HANDLE_WCX handle) {
     return handle == nullptr || handle == kPackingHandle ? nullptr : static_cast<ArchiveHandle*>(handle);
@@ -54,33 +63,54 @@ int guarded(int otherFailure, Call call, int noMemory = E_NO_MEMORY) noexcept {
     }
 }
 
-// The host's progress callback as a sink. The callback is read at every report, so
-// a host that changes it meanwhile is heard.
+// The host's progress callbacks as a sink. A call through one interface reports
+// through that interface's callback; a host that set only the other one hears
+// through that one instead, so that it can still follow and stop the work. The
+// callbacks are read at every report, so a host that changes them meanwhile is heard;
+// the path is converted for both when the file begins, before it is created, so that
+// running out of memory cannot leave a file behind.
 template <typename Text>
 class HostProgress final : public ProgressSink {
 public:
-    explicit HostProgress(const typename Text::ProcessDataProc* callback) : callback_(callback) {}
-    void beginFile(const std::string& path) override { path_ = Text::fromCore(path); }
+    explicit HostProgress(const ProgressCallbacks* callbacks) : callbacks_(callbacks) {}
+    void beginFile(const std::string& path) override {
+        narrowPath_ = platform::toHostText(path);
+        widePath_ = platform::utf16FromUtf8(path);
+    }
     bool report(std::int64_t bytes) override {
-        typename Text::ProcessDataProc callback = *callback_;
-        return callback == nullptr || callback(Text::data(path_), static_cast<int>(bytes)) != 0;
+        ProgressCallbacks now = *callbacks_;
+        int size = static_cast<int>(bytes);
+        bool wide = now.wide != nullptr && (Text::isWide || now.narrow == nullptr);
+        if (wide) return now.wide(widePath_.data(), size) != 0;
+        if (now.narrow != nullptr) return now.narrow(narrowPath_.data(), size) != 0;
+        return true;
     }
 
 private:
-    const typename Text::ProcessDataProc* callback_;
-    typename Text::HostString path_;
+    const ProgressCallbacks* callbacks_;
+    std::string narrowPath_;
+    std::u16string widePath_;
 };
 
 inline int clamp32(std::int64_t value) { return static_cast<int>(std::min<std::int64_t>(value, INT32_MAX)); }
 
 // Fills the fields of a header record that describe `entry`; the others keep what
-// the host put there.
+// the host put there. An extended record takes the sizes whole, in two 32-bit
+// halves; the others at most INT32_MAX.
 template <typename Text, typename Header>
 void describe(Header& header, const EntryDescription& entry, const platform::UtcTime& openTime) {
     Text::copyName(header.FileName, entry.name);
     if (entry.isIndex) header.Flags = 0;
-    header.PackSize = clamp32(entry.packedSize);
-    header.UnpSize = clamp32(entry.size);
+    if constexpr (requires { header.PackSizeHigh; }) {
+        auto packed = static_cast<std::uint64_t>(entry.packedSize), size = static_cast<std::uint64_t>(entry.size);
+        header.PackSize = static_cast<unsigned int>(packed & 0xFFFFFFFFu);
+        header.PackSizeHigh = static_cast<unsigned int>(packed >> 32);
+        header.UnpSize = static_cast<unsigned int>(size & 0xFFFFFFFFu);
+        header.UnpSizeHigh = static_cast<unsigned int>(size >> 32);
+    } else {
+        header.PackSize = clamp32(entry.packedSize);
+        header.UnpSize = clamp32(entry.size);
+    }
     header.FileCRC = 0;
     header.FileTime = static_cast<int>(platform::hostFileTime(openTime));
     header.FileAttr = platform::hostFileAttr(entry.isIndex, header.FileAttr);
@@ -123,18 +153,17 @@ int processFile(HANDLE_WCX handle, int operation, const typename Text::Char* des
         if (operation == PK_TEST) return resultCode(testEntry(*open->archive));
         if (operation != PK_EXTRACT) return E_BAD_DATA;
         std::optional<std::string> target = Text::targetPath(destPath, destName);
-        HostProgress<Text> progress(&open->processDataProc);
+        HostProgress<Text> progress(&open->progress);
         return resultCode(extractEntry(*open->archive, target ? &*target : nullptr, &progress));
     });
 }
 
 template <typename Text>
 int packFiles(const typename Text::Char* packedFile, const typename Text::Char* subPath,
-              const typename Text::Char* srcPath, const typename Text::Char* addList, int flags,
-              const typename Text::ProcessDataProc* progressCallback) {
+              const typename Text::Char* srcPath, const typename Text::Char* addList, int flags) {
     if (packedFile == nullptr || srcPath == nullptr || addList == nullptr) return E_EOPEN;
     return guarded(E_EWRITE, [&] {
-        HostProgress<Text> progress(progressCallback);
+        HostProgress<Text> progress(&packProgressCallbacks);
         PackRequest request;
         request.book = Text::toCore(packedFile);
         request.subPath = subPath != nullptr;

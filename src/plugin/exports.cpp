@@ -1,5 +1,6 @@
 // The nine functions the host calls, each one line over the edge (edge.h) for the
-// host's 8-bit interface. No exception ever reaches the host: running out of memory
+// host's 8-bit interface (the Unicode ones are in unicode_exports.cpp). No exception
+// ever reaches the host: running out of memory
 // becomes E_NO_MEMORY (or a null handle), anything else a failure code of the call.
 #include "plugin/wcx.h"
 
@@ -11,7 +12,7 @@ using namespace vellum::plugin;
 
 namespace vellum::plugin {
 
-tProcessDataProc packProgressCallback = nullptr;
+ProgressCallbacks packProgressCallbacks;
 
 constexpr int kCapabilities = PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_BY_CONTENT | PK_CAPS_HIDE;
 static_assert(kCapabilities == 327);
@@ -47,15 +48,15 @@ void WCX_CALL SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolPro
 
 void WCX_CALL SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc) {
     if (hArcData == kPackingHandle)
-        packProgressCallback = pProcessDataProc;
+        packProgressCallbacks.narrow = pProcessDataProc;
     else if (ArchiveHandle* open = handleOf(hArcData))
-        open->processDataProc = pProcessDataProc;
+        open->progress.narrow = pProcessDataProc;
 }
 
 int WCX_CALL GetPackerCaps(void) { return kCapabilities; }
 
 int WCX_CALL PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags) {
-    return packFiles<NarrowText>(PackedFile, SubPath, SrcPath, AddList, Flags, &packProgressCallback);
+    return packFiles<NarrowText>(PackedFile, SubPath, SrcPath, AddList, Flags);
 }
 
 int WCX_CALL CanYouHandleThisFile(char* FileName) { return canYouHandleThisFile<NarrowText>(FileName); }

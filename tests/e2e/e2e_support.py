@@ -167,7 +167,7 @@ def plain_name(name):
         return False
     if any(c in "/\\:" or ord(c) < 32 for c in name):
         return False
-    if WINDOWS and (not name.isascii() or any(c in '<>"|?*' for c in name) or name[-1] in ". "):
+    if WINDOWS and (any(c in '<>"|?*' for c in name) or name[-1] in ". "):
         return False
     return True
 

@@ -2,12 +2,15 @@
 // module, preparing the calling thread, files and folders, the terminal, and the
 // host conventions that differ between platforms (entry dates, name comparison,
 // file names the system accepts). One implementation per platform, chosen by CMake
-// (host_posix.cpp, host_win32.cpp). Paths are the host's 8-bit strings: UTF-8 on
-// Linux, the ANSI code page on Windows, exactly as the plug-in receives them.
+// (host_posix.cpp, host_win32.cpp). Every path, name and message is UTF-8 here; the
+// Windows implementation turns paths into UTF-16 at each system call.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vellum::host {
 
@@ -50,6 +53,9 @@ private:
 // Process-wide settings made once at start (a closed pipe is reported as a write
 // error rather than ending the process).
 void prepareProcess();
+// The command's arguments (without the program's name) in UTF-8: on Windows read
+// from the wide command line, so that no name passes through the code page.
+std::vector<std::string> arguments(int argc, char** argv);
 
 // The folder of the running executable, ending with a separator.
 std::string executableFolder();
@@ -79,6 +85,8 @@ bool canRead(const std::string& path, std::string& error);
 std::uint64_t fileSize(const std::string& path);
 // Creates `path` and any missing parent folders. False with `error` on failure.
 bool makeFolders(const std::string& path, std::string& error);
+// Opens a file with the C library (fopen's modes). Null on failure, with errno set.
+std::FILE* openFile(const std::string& path, const char* mode);
 // Creates a new empty file with a unique name in the system's temporary folder and
 // returns its path; empty on failure, with `error` saying which folder was tried,
 // why it failed, and what names that folder.
@@ -92,6 +100,10 @@ bool stderrIsTerminal();
 int terminalWidth();
 // Standard output carries bytes unchanged (no line-end translation).
 void setBinaryStdout();
+// Writes UTF-8 text to standard output or error: on a Windows console as characters
+// (WriteConsoleW), which any console shows whatever its code page; elsewhere as the
+// UTF-8 bytes. False when it cannot be written.
+bool writeText(std::FILE* stream, std::string_view utf8);
 
 // A moment as a file manager shows it for an entry.
 struct DateTime {
@@ -104,8 +116,13 @@ DateTime decodeFileTime(std::int32_t fileTime);
 // Compares two names without regard to letter case, as the file manager (and the
 // plug-in) compare entry names.
 bool sameName(const std::string& a, const std::string& b);
-// Host 8-bit text as UTF-8 (for JSON).
-std::string toUtf8(const std::string& text);
+// The text of the plug-in's 8-bit functions: the ANSI code page on Windows (a
+// character it cannot hold becomes "?"), UTF-8 on Linux.
+std::string toHostText(const std::string& utf8);
+std::string fromHostText(const std::string& hostText);
+// A name as the plug-in writes it into files.bbs, in its 8-bit text: there a
+// character the code page cannot hold is a space.
+std::string indexName(const std::string& utf8);
 // Makes a single file name acceptable to this system's file names, after the common
 // rules have removed separators: on Windows the reserved characters, device names
 // and trailing dots and spaces; nothing on Linux.

@@ -52,6 +52,8 @@ bool HostThread::ready(std::string&) const { return true; }
 
 void prepareProcess() { std::signal(SIGPIPE, SIG_IGN); }
 
+std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
 std::string executableFolder() {
     char buffer[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -132,6 +134,8 @@ bool makeFolders(const std::string& path, std::string& error) {
     return true;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 std::string makeTempFile(std::string& error) {
     const char* dir = std::getenv("TMPDIR");
     bool named = dir != nullptr && *dir != '\0';
@@ -160,6 +164,10 @@ int terminalWidth() {
 }
 
 void setBinaryStdout() {}
+
+bool writeText(std::FILE* stream, std::string_view utf8) {
+    return utf8.empty() || std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
+}
 
 DateTime decodeFileTime(std::int32_t fileTime) {
     std::time_t seconds = static_cast<std::time_t>(static_cast<std::uint32_t>(fileTime));
@@ -211,7 +219,9 @@ bool sameName(const std::string& a, const std::string& b) {
     return i == a.size() && j == b.size();
 }
 
-std::string toUtf8(const std::string& text) { return text; }
+std::string toHostText(const std::string& utf8) { return utf8; }
+std::string fromHostText(const std::string& hostText) { return hostText; }
+std::string indexName(const std::string& utf8) { return utf8; }
 
 std::string systemFileName(const std::string& name) { return name; }
 

@@ -1,28 +1,66 @@
 // The host on Windows, as Total Commander is: the plug-in is a DLL called on a
-// thread with COM initialised, names are in the ANSI code page, FileTime is the
-// MS-DOS packed date and time.
+// thread with COM initialised, FileTime is the MS-DOS packed date and time. The
+// command works in UTF-8 and meets the system through its wide-character calls.
 #include "host.h"
+#include "utf16.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 namespace vellum::host {
 
 namespace {
 
+// UTF-8 as the wide-character calls take it, and back.
+std::wstring wide(const std::string& utf8) {
+    std::u16string text = tool::toUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+std::string narrow(const wchar_t* text, std::size_t size) {
+    return tool::fromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(text), size));
+}
+std::string narrow(const std::wstring& text) { return narrow(text.data(), text.size()); }
+
 std::string messageOf(DWORD code) {
-    char buffer[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-                             sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ' || buffer[n - 1] == '.'))
-        --n;
+    wchar_t buffer[512];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
+                             sizeof buffer / sizeof buffer[0], nullptr);
+    while (n > 0 && std::wcschr(L"\r\n .", buffer[n - 1]) != nullptr) --n;
     if (n == 0) return "system error " + std::to_string(code);
-    return std::string(buffer, n);
+    return narrow(buffer, n);
+}
+
+// A system call that fills a buffer of wide characters and answers the length, or
+// the size it needs when the buffer is too small.
+template <typename Call>
+std::wstring filled(Call call) {
+    std::wstring text(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD n = call(text.data(), static_cast<DWORD>(text.size()));
+        if (n == 0) return std::wstring();
+        if (n < text.size()) {
+            text.resize(n);
+            return text;
+        }
+        text.assign(n + 1, L'\0');
+    }
+    return std::wstring();
+}
+
+std::wstring fromCodePage(const std::string& text) {
+    int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0) return std::wstring();
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
 }
 
 }  // namespace
@@ -43,8 +81,7 @@ Library::~Library() {
 Library Library::load(const std::string& path, std::string& error) {
     // A full path, so the module is never searched for along the DLL search path.
     Library library;
-    std::string file = absolutePath(path);
-    library.handle_ = LoadLibraryExA(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    library.handle_ = LoadLibraryExW(wide(absolutePath(path)).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library.handle_ == nullptr) error = messageOf(GetLastError());
     return library;
 }
@@ -68,43 +105,54 @@ bool HostThread::ready(std::string& error) const {
 
 void prepareProcess() {}
 
+std::vector<std::string> arguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* wideArgs = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wideArgs == nullptr) {
+        for (int i = 1; i < argc; ++i) args.push_back(fromHostText(argv[i]));
+        return args;
+    }
+    for (int i = 1; i < count; ++i) args.push_back(narrow(wideArgs[i], std::wcslen(wideArgs[i])));
+    LocalFree(wideArgs);
+    return args;
+}
+
 std::string executableFolder() {
-    char buffer[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    if (n == 0 || n >= sizeof buffer) return ".\\";
-    std::string exe(buffer, n);
-    std::size_t slash = exe.find_last_of("\\/");
-    return slash == std::string::npos ? ".\\" : exe.substr(0, slash + 1);
+    std::wstring exe = filled([](wchar_t* buffer, DWORD size) {
+        DWORD n = GetModuleFileNameW(nullptr, buffer, size);
+        return n == size ? size + MAX_PATH : n;  // cut: ask for more
+    });
+    std::size_t slash = exe.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? ".\\" : narrow(exe.substr(0, slash + 1));
 }
 
 char separator() { return '\\'; }
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 std::string absolutePath(const std::string& path) {
-    DWORD n = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-    if (n == 0) return path;
-    std::string full(n, '\0');
-    n = GetFullPathNameA(path.c_str(), n, full.data(), nullptr);
-    if (n == 0 || n >= full.size()) return path;
-    full.resize(n);
-    return full;
+    std::wstring relative = wide(path);
+    std::wstring full = filled([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(relative.c_str(), size, buffer, nullptr);
+    });
+    return full.empty() ? path : narrow(full);
 }
 
 PathKind pathKind(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::folder;
     if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::other;
     return PathKind::file;
 }
 
-bool nameExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool nameExists(const std::string& path) { return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 namespace {
 
 // The volume and index that tell a file apart from every other, or false.
 bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE file = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool ok = GetFileInformationByHandle(file, &info) != 0;
@@ -122,12 +170,12 @@ bool sameFile(const std::string& a, const std::string& b) {
 }
 
 bool isReadOnly(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 bool canRead(const std::string& path, std::string& error) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = messageOf(GetLastError());
         return false;
@@ -138,7 +186,7 @@ bool canRead(const std::string& path, std::string& error) {
 
 std::uint64_t fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) return 0;
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
@@ -157,7 +205,8 @@ bool makeFolders(const std::string& path, std::string& error) {
         std::size_t end = full.find_first_of("\\/", start);
         if (end == std::string::npos) end = full.size();
         std::string partial = full.substr(0, end);
-        if (end > start && !CreateDirectoryA(partial.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        bool made = end == start || CreateDirectoryW(wide(partial).c_str(), nullptr);
+        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
             error = messageOf(GetLastError());
             return false;
         }
@@ -170,23 +219,27 @@ bool makeFolders(const std::string& path, std::string& error) {
     return true;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
+
 std::string makeTempFile(std::string& error) {
-    char folder[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof folder, folder);
+    wchar_t folder[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, folder);
     if (n == 0 || n > MAX_PATH) {
         error = "cannot find the temporary folder: " + messageOf(GetLastError());
         return std::string();
     }
-    char name[MAX_PATH + 1];
-    if (GetTempFileNameA(folder, "vel", 0, name) == 0) {
-        error = std::string("cannot create a temporary file in ") + folder + ": " + messageOf(GetLastError()) +
-                " (the TMP variable names that folder)";
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempFileNameW(folder, L"vel", 0, name) == 0) {
+        error = "cannot create a temporary file in " + narrow(folder, std::wcslen(folder)) + ": " +
+                messageOf(GetLastError()) + " (the TMP variable names that folder)";
         return std::string();
     }
-    return name;
+    return narrow(name, std::wcslen(name));
 }
 
-bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool removeFile(const std::string& path) { return DeleteFileW(wide(path).c_str()) != 0; }
 
 std::string lastError() { return messageOf(GetLastError()); }
 
@@ -204,6 +257,23 @@ void setBinaryStdout() {
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
+bool writeText(std::FILE* stream, std::string_view utf8) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
+        return utf8.empty() || std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
+    // A console: what the C library holds goes first, then the characters.
+    std::fflush(stream);
+    std::u16string text = tool::toUtf16(utf8);
+    for (std::size_t done = 0; done < text.size();) {
+        DWORD written = 0;
+        DWORD piece = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 16384));
+        if (!WriteConsoleW(handle, text.data() + done, piece, &written, nullptr) || written == 0) return false;
+        done += written;
+    }
+    return true;
+}
+
 DateTime decodeFileTime(std::int32_t fileTime) {
     auto v = static_cast<std::uint32_t>(fileTime);
     return DateTime{static_cast<int>((v >> 25) & 0x7F) + 1980, static_cast<int>((v >> 21) & 0x0F),
@@ -211,20 +281,37 @@ DateTime decodeFileTime(std::int32_t fileTime) {
                     static_cast<int>((v >> 5) & 0x3F),         static_cast<int>(v & 0x1F) * 2};
 }
 
-bool sameName(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+// Ordinal comparison of UTF-16 without regard to case, as the file manager and the
+// plug-in compare names.
+bool sameName(const std::string& a, const std::string& b) {
+    std::wstring x = wide(a), y = wide(b);
+    return CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()), TRUE) ==
+           CSTR_EQUAL;
+}
 
-std::string toUtf8(const std::string& text) {
-    if (text.empty()) return text;
-    int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wide <= 0) return text;
-    std::wstring w(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return text;
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, out.data(), n, nullptr, nullptr);
+namespace {
+
+std::string toCodePage(const std::string& utf8, DWORD flags, const char* fallback) {
+    std::wstring text = wide(utf8);
+    if (text.empty()) return std::string();
+    if (GetACP() == CP_UTF8) flags = 0, fallback = nullptr;  // every character is written, and no default is taken
+    int length = static_cast<int>(text.size());
+    int size = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, fallback, nullptr);
+    if (size <= 0) return std::string();
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, flags, text.data(), length, out.data(), size, fallback, nullptr);
     return out;
 }
+
+}  // namespace
+
+// No best fit: a character the code page lacks must not become another letter (and
+// name another file); it becomes "?", which names none.
+std::string toHostText(const std::string& utf8) { return toCodePage(utf8, WC_NO_BEST_FIT_CHARS, nullptr); }
+
+std::string indexName(const std::string& utf8) { return toCodePage(utf8, 0, " "); }
+
+std::string fromHostText(const std::string& hostText) { return narrow(fromCodePage(hostText)); }
 
 std::string systemFileName(const std::string& name) {
     std::string out = name;

@@ -1,5 +1,7 @@
 #include "index_file.h"
 
+#include "host.h"
+
 #include <string_view>
 
 namespace vellum::tool {
@@ -34,7 +36,10 @@ std::size_t matchLineStart(const std::string& text, std::size_t pos, const Entry
 
 }  // namespace
 
-std::vector<std::string> contentTypes(const std::vector<Entry>& entries, const std::string& text) {
+std::vector<std::string> contentTypes(const std::vector<Entry>& listed, const std::string& text) {
+    // Each name as its line holds it: in the 8-bit text, at most 258 bytes.
+    std::vector<Entry> entries = listed;
+    for (Entry& entry : entries) entry.name = host::indexName(entry.name).substr(0, 258);
     std::vector<std::string> types;
     std::size_t count = entries.empty() ? 0 : entries.size() - 1;
     std::size_t pos = 0;
@@ -53,7 +58,7 @@ std::vector<std::string> contentTypes(const std::vector<Entry>& entries, const s
             }
         }
         if (end == std::string::npos) return {};
-        types.push_back(text.substr(pos, end - pos));
+        types.push_back(host::fromHostText(text.substr(pos, end - pos)));
         pos = end + 2;
     }
     return types;

@@ -1,6 +1,7 @@
 // vellum: opens a FictionBook book through the vellum packer plug-in, as a file
 // manager does, to list, test, extract and replace its pictures from the command line.
 #include "host.h"
+#include "output.h"
 #include "plugin.h"
 #include "read_commands.h"
 #include "replace_command.h"
@@ -47,7 +48,8 @@ std::string defaultPluginPath() {
 int usageError(const CLI::App& app, const CLI::ParseError& error) {
     const CLI::App* command = &app;
     for (const CLI::App* sub : app.get_subcommands()) command = sub;
-    std::fprintf(stderr, "vellum: %s\n\n%s", error.what(), command->help(command == &app ? "" : "vellum").c_str());
+    message("%s\n", error.what());
+    host::writeText(stderr, command->help(command == &app ? "" : "vellum"));
     return kExitUsage;
 }
 
@@ -55,6 +57,10 @@ int usageError(const CLI::App& app, const CLI::ParseError& error) {
 
 int main(int argc, char** argv) {
     host::prepareProcess();
+    // The arguments in UTF-8, the command's text throughout.
+    std::vector<std::string> arguments = host::arguments(argc, argv);
+    std::vector<const char*> argumentPointers{"vellum"};
+    for (const std::string& argument : arguments) argumentPointers.push_back(argument.c_str());
 
     CLI::App app{"vellum opens a FictionBook 2 book (.fb2) as an archive of its pictures (its binary elements),\n"
                  "through the vellum packer plug-in, driven the way a file manager drives it.",
@@ -68,6 +74,10 @@ int main(int argc, char** argv) {
     app.add_option("--plugin", pluginPath, "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum)")
         ->type_name("PATH");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar and no closing summary on standard error");
+    bool ansi = false;
+    app.add_flag("--ansi", ansi,
+                 "Call the plug-in's 8-bit functions even when it has the Unicode ones (names then pass "
+                 "through the system code page)");
 
     bool json = false;
     CLI::App* list = app.add_subcommand("list", "List the entries: size, packed size, date, time, type and name");
@@ -118,7 +128,7 @@ int main(int argc, char** argv) {
     for (CLI::App* sub : {list, test, extract, cat, replace}) sub->fallthrough();
 
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -133,13 +143,13 @@ int main(int argc, char** argv) {
 
     host::HostThread thread;
     if (std::string error; !thread.ready(error)) {
-        std::fprintf(stderr, "vellum: %s\n", error.c_str());
+        message("%s", error.c_str());
         return kExitNoPlugin;
     }
     Plugin plugin;
     options.plugin = pluginPath.empty() ? defaultPluginPath() : pluginPath;
-    if (std::string error; !plugin.load(options.plugin, error)) {
-        std::fprintf(stderr, "vellum: %s\n", error.c_str());
+    if (std::string error; !plugin.load(options.plugin, ansi, error)) {
+        message("%s", error.c_str());
         return kExitNoPlugin;
     }
     const PluginExports& api = plugin.api();

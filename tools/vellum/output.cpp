@@ -9,13 +9,34 @@
 
 namespace vellum::tool {
 
+namespace {
+
+std::string formatted(const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    int size = std::vsnprintf(nullptr, 0, format, args);
+    std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+}  // namespace
+
 void message(const char* format, ...) {
-    std::fputs("vellum: ", stderr);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::string text = "vellum: " + formatted(format, args) + "\n";
     va_end(args);
-    std::fputc('\n', stderr);
+    host::writeText(stderr, text);
+}
+
+void print(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = formatted(format, args);
+    va_end(args);
+    host::writeText(stdout, text);
 }
 
 std::string printable(std::string text) {
@@ -65,6 +86,14 @@ bool writeOut(const char* data, std::size_t size) {
     return true;
 }
 
+bool writeTextOut(const std::string& text) {
+    if (!host::writeText(stdout, text)) {
+        if (errno != EPIPE) message("cannot write to standard output: %s", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 bool flushOut() {
     if (std::fflush(stdout) != 0) {
         if (errno != EPIPE) message("cannot write to standard output: %s", std::strerror(errno));
@@ -73,7 +102,7 @@ bool flushOut() {
     return true;
 }
 
-FileHandle openFile(const std::string& path, const char* mode) { return FileHandle(std::fopen(path.c_str(), mode)); }
+FileHandle openFile(const std::string& path, const char* mode) { return FileHandle(host::openFile(path, mode)); }
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
     FileHandle file = openFile(path, "rb");
@@ -100,12 +129,16 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return folder + host::separator() + name;
 }
 
-int openFailed(const std::string& book, int code) {
+int openFailed(const std::string& book, int code, bool eightBit) {
     std::string why;
     switch (code) {
     case E_BAD_ARCHIVE: why = "not a FictionBook book"; break;
     case E_NO_MEMORY: why = "out of memory"; break;
     case E_EOPEN:
+        if (eightBit && host::fromHostText(host::toHostText(book)) != book) {
+            why = "its name does not fit the system code page, in which the plug-in's 8-bit functions take it";
+            break;
+        }
         switch (host::pathKind(book)) {
         case host::PathKind::missing: why = "no such file"; break;
         case host::PathKind::folder: why = "it is a folder"; break;

@@ -11,8 +11,10 @@
 
 namespace vellum::tool {
 
-// "vellum: " and the message, on standard error.
+// "vellum: " and the message, on standard error. Text is UTF-8 (see host::writeText).
 void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Formatted text on standard output.
+void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Text for the terminal: control characters shown as "?".
 std::string printable(std::string text);
@@ -20,8 +22,9 @@ std::string printable(std::string text);
 std::string jsonString(const std::string& utf8);
 
 // Writes bytes to standard output; false (after a message, unless the reader has
-// gone away) when they cannot be written.
+// gone away) when they cannot be written. writeTextOut writes UTF-8 text.
 bool writeOut(const char* data, std::size_t size);
+bool writeTextOut(const std::string& text);
 bool flushOut();
 
 // A file opened with the C library, closed once when it goes.
@@ -48,8 +51,9 @@ struct TempFile {
 std::string joinPath(const std::string& folder, const std::string& name);
 
 // Why a book did not open, from OpenArchive's result and what the system says of the
-// file, told on standard error; the exit status that goes with it.
-int openFailed(const std::string& book, int code);
+// file, told on standard error; the exit status that goes with it. `eightBit`: the
+// plug-in's 8-bit functions were called, which take the name in the code page.
+int openFailed(const std::string& book, int code, bool eightBit);
 // A listing that ReadHeader broke off with `code`.
 int listingFailed(const std::string& book, int code);
 // Why an entry could not be extracted to `target`.

@@ -1,7 +1,8 @@
 #include "plugin.h"
 
+#include "utf16.h"
+
 #include <algorithm>
-#include <iterator>
 #include <vector>
 
 namespace vellum::tool {
@@ -10,6 +11,16 @@ namespace {
 
 // A book has no volumes; the plug-in keeps this callback and never calls it.
 int WCX_CALL changeVolume(char*, int) { return 1; }
+int WCX_CALL changeVolumeW(WCHAR_WCX*, int) { return 1; }
+
+// Text as a zero-terminated buffer of the interface called.
+std::vector<char> hostBuffer(const std::string& utf8) {
+    std::string text = host::toHostText(utf8);
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    return buffer;
+}
+std::u16string wideBuffer(const std::string& utf8) { return toUtf16(utf8); }
 
 template <typename Function>
 bool find(const host::Library& library, const char* name, Function& function, std::string& missing) {
@@ -20,7 +31,7 @@ bool find(const host::Library& library, const char* name, Function& function, st
 
 }  // namespace
 
-bool Plugin::load(const std::string& path, std::string& error) {
+bool Plugin::load(const std::string& path, bool eightBitOnly, std::string& error) {
     std::string why;
     library_ = host::Library::load(path, why);
     if (!library_) {
@@ -41,63 +52,124 @@ bool Plugin::load(const std::string& path, std::string& error) {
         error = "cannot use the plug-in " + path + ": it does not export " + missing;
         return false;
     }
+    // The Unicode set, as Total Commander takes it: all of it, or none.
+    PluginExports wide = api_;
+    std::string absent;
+    find(library_, "OpenArchiveW", wide.openArchiveW, absent);
+    find(library_, "ReadHeaderExW", wide.readHeaderExW, absent);
+    find(library_, "ProcessFileW", wide.processFileW, absent);
+    find(library_, "SetChangeVolProcW", wide.setChangeVolProcW, absent);
+    find(library_, "SetProcessDataProcW", wide.setProcessDataProcW, absent);
+    find(library_, "PackFilesW", wide.packFilesW, absent);
+    if (absent.empty() && !eightBitOnly) api_ = wide;
     return true;
 }
 
-OpenBook::OpenBook(const PluginExports& api, const std::string& path, int openMode, tProcessDataProc progress)
+OpenBook::OpenBook(const PluginExports& api, const std::string& path, int openMode, const ProgressCallbacks& progress)
     : api_(api) {
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    tOpenArchiveData data{};
-    data.ArcName = name.data();
-    data.OpenMode = openMode;
-    handle_ = api_.openArchive(&data);
+    if (api_.unicode()) {
+        std::u16string name = wideBuffer(path);
+        tOpenArchiveDataW data{};
+        data.ArcName = name.data();
+        data.OpenMode = openMode;
+        handle_ = api_.openArchiveW(&data);
+        openResult_ = data.OpenResult;
+    } else {
+        std::vector<char> name = hostBuffer(path);
+        tOpenArchiveData data{};
+        data.ArcName = name.data();
+        data.OpenMode = openMode;
+        handle_ = api_.openArchive(&data);
+        openResult_ = data.OpenResult;
+    }
     if (handle_ == nullptr) {
-        openResult_ = data.OpenResult != 0 ? data.OpenResult : E_EOPEN;
+        if (openResult_ == 0) openResult_ = E_EOPEN;
         return;
     }
-    api_.setChangeVolProc(handle_, &changeVolume);
-    api_.setProcessDataProc(handle_, progress);
+    if (api_.unicode()) {
+        api_.setChangeVolProcW(handle_, &changeVolumeW);
+        api_.setProcessDataProcW(handle_, progress.wide);
+    } else {
+        api_.setChangeVolProc(handle_, &changeVolume);
+        api_.setProcessDataProc(handle_, progress.narrow);
+    }
 }
 
 OpenBook::~OpenBook() {
     if (handle_ != nullptr) api_.closeArchive(handle_);
 }
 
+namespace {
+
+// A record's name up to its first zero (or its end).
+template <typename Char, std::size_t N>
+std::basic_string<Char> fieldText(const Char (&field)[N]) {
+    return std::basic_string<Char>(field, std::find(field, field + N, Char(0)));
+}
+
+std::int64_t wholeSize(unsigned int low, unsigned int high) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+}
+
+}  // namespace
+
 int OpenBook::next(Entry& entry) {
     if (pending_) process(PK_SKIP);
-    tHeaderData header{};
-    int result = api_.readHeader(handle_, &header);
-    if (result != 0) return result;
+    if (api_.unicode()) {
+        tHeaderDataExW header{};
+        int result = api_.readHeaderExW(handle_, &header);
+        if (result != 0) return result;
+        entry.name = fromUtf16(fieldText(header.FileName));
+        entry.size = wholeSize(header.UnpSize, header.UnpSizeHigh);
+        entry.packed = wholeSize(header.PackSize, header.PackSizeHigh);
+        entry.fileTime = header.FileTime;
+        entry.attr = header.FileAttr;
+    } else {
+        tHeaderData header{};
+        int result = api_.readHeader(handle_, &header);
+        if (result != 0) return result;
+        entry.name = host::fromHostText(fieldText(header.FileName));
+        entry.size = header.UnpSize;
+        entry.packed = header.PackSize;
+        entry.fileTime = header.FileTime;
+        entry.attr = header.FileAttr;
+    }
     pending_ = true;
-    entry.name.assign(header.FileName, std::find(std::begin(header.FileName), std::end(header.FileName), '\0'));
-    entry.size = header.UnpSize;
-    entry.packed = header.PackSize;
-    entry.fileTime = header.FileTime;
-    entry.attr = header.FileAttr;
     return 0;
 }
 
 int OpenBook::process(int operation, const std::string& target) {
     pending_ = false;
-    std::vector<char> name(target.begin(), target.end());
-    name.push_back('\0');
+    if (api_.unicode()) {
+        std::u16string name = wideBuffer(target);
+        return api_.processFileW(handle_, operation, nullptr, name.data());
+    }
+    std::vector<char> name = hostBuffer(target);
     return api_.processFile(handle_, operation, nullptr, name.data());
 }
 
 int PluginExports::pack(const std::string& book, const std::string& folder, const std::vector<std::string>& names,
-                        bool move, tProcessDataProc progress) const {
+                        bool move, const ProgressCallbacks& progress) const {
     // The host's buffers: zero-terminated strings, the list of names ended by an empty one.
-    std::string list;
-    for (const std::string& name : names) list += name + '\0';
-    list += '\0';
-    std::vector<char> bookPath(book.begin(), book.end());
-    bookPath.push_back('\0');
-    std::vector<char> source(folder.begin(), folder.end());
-    source.push_back('\0');
-    std::vector<char> addList(list.begin(), list.end());
-    setProcessDataProc(reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1)), progress);
-    return packFiles(bookPath.data(), nullptr, source.data(), addList.data(), move ? PK_PACK_MOVE_FILES : 0);
+    HANDLE_WCX packing = reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1));
+    int flags = move ? PK_PACK_MOVE_FILES : 0;
+    if (unicode()) {
+        std::u16string list;
+        for (const std::string& name : names) list += wideBuffer(name) + u'\0';
+        list += u'\0';
+        std::u16string bookPath = wideBuffer(book), source = wideBuffer(folder);
+        setProcessDataProcW(packing, progress.wide);
+        return packFilesW(bookPath.data(), nullptr, source.data(), list.data(), flags);
+    }
+    std::vector<char> list;
+    for (const std::string& name : names) {
+        std::vector<char> one = hostBuffer(name);
+        list.insert(list.end(), one.begin(), one.end());
+    }
+    list.push_back('\0');
+    std::vector<char> bookPath = hostBuffer(book), source = hostBuffer(folder);
+    setProcessDataProc(packing, progress.narrow);
+    return packFiles(bookPath.data(), nullptr, source.data(), list.data(), flags);
 }
 
 std::string codeName(int code) {

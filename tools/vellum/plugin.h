@@ -1,5 +1,8 @@
-// The plug-in as the host sees it: a module with nine exports, loaded at run time,
-// and an open book walked entry by entry in the host's calling order.
+// The plug-in as the host sees it: a module with nine exports and, on Windows, their
+// Unicode counterparts, loaded at run time; and an open book walked entry by entry
+// in the host's calling order. Like Total Commander, the wrapper calls the Unicode
+// functions when the module has them, else the 8-bit ones; its own text is UTF-8
+// either way, converted here to the text of the functions it calls.
 #pragma once
 
 #include "host.h"
@@ -11,7 +14,14 @@
 
 namespace vellum::tool {
 
-// The nine exports of a packer plug-in.
+// The host's progress callbacks, one for each interface; the wrapper sets the one
+// of the interface it calls.
+struct ProgressCallbacks {
+    tProcessDataProc narrow = nullptr;
+    tProcessDataProcW wide = nullptr;
+};
+
+// The nine exports of a packer plug-in, and the Unicode ones the wrapper calls.
 struct PluginExports {
     decltype(&::OpenArchive) openArchive = nullptr;
     decltype(&::ReadHeader) readHeader = nullptr;
@@ -22,20 +32,31 @@ struct PluginExports {
     decltype(&::GetPackerCaps) getPackerCaps = nullptr;
     decltype(&::PackFiles) packFiles = nullptr;
     decltype(&::CanYouHandleThisFile) canYouHandleThisFile = nullptr;
+    // Null unless the Unicode functions are called.
+    decltype(&::OpenArchiveW) openArchiveW = nullptr;
+    decltype(&::ReadHeaderExW) readHeaderExW = nullptr;
+    decltype(&::ProcessFileW) processFileW = nullptr;
+    decltype(&::SetChangeVolProcW) setChangeVolProcW = nullptr;
+    decltype(&::SetProcessDataProcW) setProcessDataProcW = nullptr;
+    decltype(&::PackFilesW) packFilesW = nullptr;
+
+    // The Unicode functions are the ones called.
+    bool unicode() const { return openArchiveW != nullptr; }
 
     // Packs the files `names` of `folder` (ending with a separator) into `book`, as
     // a file manager does: the packing callback is set for the handle -1 first, then
     // PackFiles is called once. PackFiles's result.
     int pack(const std::string& book, const std::string& folder, const std::vector<std::string>& names, bool move,
-             tProcessDataProc progress) const;
+             const ProgressCallbacks& progress) const;
 };
 
 // A loaded plug-in module with all nine exports found.
 class Plugin {
 public:
     // Loads the module at `path`; false with `error` when it cannot be loaded or
-    // lacks one of the exports.
-    bool load(const std::string& path, std::string& error);
+    // lacks one of the nine exports. The Unicode functions are used when the module
+    // has them all, unless `eightBitOnly`.
+    bool load(const std::string& path, bool eightBitOnly, std::string& error);
     const PluginExports& api() const { return api_; }
 
 private:
@@ -43,11 +64,11 @@ private:
     PluginExports api_;
 };
 
-// One entry as ReadHeader describes it.
+// One entry as ReadHeader (or ReadHeaderExW) describes it.
 struct Entry {
-    std::string name;          // FileName, in the host's 8-bit text
-    std::int32_t size = 0;     // UnpSize: decoded bytes
-    std::int32_t packed = 0;   // PackSize: characters of the element's text
+    std::string name;          // FileName, in UTF-8
+    std::int64_t size = 0;     // UnpSize: decoded bytes
+    std::int64_t packed = 0;   // PackSize: characters of the element's text
     std::int32_t fileTime = 0; // FileTime, in the host's convention (see host::decodeFileTime)
     std::int32_t attr = 0;     // FileAttr
 };
@@ -58,7 +79,7 @@ struct Entry {
 // (PK_SKIP) before the next ReadHeader.
 class OpenBook {
 public:
-    OpenBook(const PluginExports& api, const std::string& path, int openMode, tProcessDataProc progress);
+    OpenBook(const PluginExports& api, const std::string& path, int openMode, const ProgressCallbacks& progress);
     ~OpenBook();
     OpenBook(const OpenBook&) = delete;
     OpenBook& operator=(const OpenBook&) = delete;

@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include "host.h"
+#include "utf16.h"
 
 #include <algorithm>
 #include <chrono>
@@ -44,7 +45,12 @@ Progress& Progress::instance() {
 }
 
 int WCX_CALL Progress::callback(char* fileName, int size) {
-    instance().add(fileName, size);
+    instance().add([&] { return fileName == nullptr ? std::string() : host::fromHostText(fileName); }, size);
+    return interruptFlag != 0 ? 0 : 1;
+}
+
+int WCX_CALL Progress::callbackW(WCHAR_WCX* fileName, int size) {
+    instance().add([&] { return fileName == nullptr ? std::string() : fromUtf16(fileName); }, size);
     return interruptFlag != 0 ? 0 : 1;
 }
 
@@ -80,11 +86,13 @@ void Progress::expectItems(std::vector<std::string> paths, std::vector<std::stri
     total_ = static_cast<int>(paths_.size());
 }
 
-void Progress::add(const char* fileName, int size) {
+template <typename Name>
+void Progress::add(const Name& name, int size) {
     if (!visible_) return;
-    if (!paths_.empty() && fileName != nullptr && (item_ == 0 || done_ >= size_)) {
+    if (!paths_.empty() && (item_ == 0 || done_ >= size_)) {
         // The reports of one file add up to its size; at that point the next report
         // names the next file, found by its path.
+        std::string fileName = name();
         std::size_t from = item_ == 0 ? 0 : static_cast<std::size_t>(item_ - 1);
         for (std::size_t i = from; i < paths_.size(); ++i) {
             if (paths_[i] == fileName) {
@@ -125,14 +133,20 @@ void Progress::draw() {
     line += pct;
     int room = width - static_cast<int>(line.size());
     if (room > 3) {
-        if (static_cast<int>(name_.size()) <= room)
+        if (static_cast<int>(name_.size()) <= room) {
             line += name_;
-        else
-            line += name_.substr(0, static_cast<std::size_t>(room - 3)) + "...";
+        } else {
+            // Cut between characters, not inside one.
+            std::size_t keep = static_cast<std::size_t>(room - 3);
+            while (keep > 0 && (static_cast<unsigned char>(name_[keep]) & 0xC0) == 0x80) --keep;
+            line += name_.substr(0, keep) + "...";
+        }
     }
     if (static_cast<int>(line.size()) > width) line.resize(static_cast<std::size_t>(width));
     line.append(static_cast<std::size_t>(width) - line.size(), ' ');
-    std::fprintf(stderr, "\r%s\r", line.c_str());
+    line.insert(line.begin(), '\r');
+    line.push_back('\r');
+    host::writeText(stderr, line);
     std::fflush(stderr);
     drawn_ = true;
 }
@@ -140,7 +154,9 @@ void Progress::draw() {
 void Progress::clearLine() {
     if (visible_ && drawn_) {
         int width = std::max(20, host::terminalWidth() - 1);
-        std::fprintf(stderr, "\r%s\r", std::string(static_cast<std::size_t>(width), ' ').c_str());
+        std::string blank(static_cast<std::size_t>(width) + 2, ' ');
+        blank.front() = blank.back() = '\r';
+        host::writeText(stderr, blank);
         std::fflush(stderr);
     }
     drawn_ = false;

@@ -3,6 +3,7 @@
 // abort so that it removes a half-written file or leaves a book as it was.
 #pragma once
 
+#include "plugin.h"
 #include "plugin/wcx.h"
 
 #include <cstdint>
@@ -15,9 +16,11 @@ class Progress {
 public:
     // The one display the callback feeds (the callback carries no context).
     static Progress& instance();
-    // The callback handed to the plug-in: counts the bytes, redraws now and then, and
-    // answers 0 (abort) once the user has interrupted.
+    // The callbacks handed to the plug-in (one per interface): count the bytes, redraw
+    // now and then, and answer 0 (abort) once the user has interrupted.
     static int WCX_CALL callback(char* fileName, int size);
+    static int WCX_CALL callbackW(WCHAR_WCX* fileName, int size);
+    static ProgressCallbacks callbacks() { return {&callback, &callbackW}; }
 
     // Starts a run of `total` items (0 when unknown); `visible` draws the bar.
     void start(const std::string& verb, int total, bool visible);
@@ -33,7 +36,9 @@ public:
     void finish();
 
 private:
-    void add(const char* fileName, int size);
+    // `name` gives the UTF-8 path of the file reported, asked for only when needed.
+    template <typename Name>
+    void add(const Name& name, int size);
     void draw();
 
     bool visible_ = false;

@@ -13,8 +13,8 @@ namespace vellum::tool {
 
 int walkEntries(const PluginExports& api, const std::string& book, int openMode,
                 const std::function<bool(OpenBook&, const Entry&)>& visit) {
-    OpenBook open(api, book, openMode, &Progress::callback);
-    if (!open.isOpen()) return openFailed(book, open.openResult());
+    OpenBook open(api, book, openMode, Progress::callbacks());
+    if (!open.isOpen()) return openFailed(book, open.openResult(), !api.unicode());
     Entry entry;
     int result;
     while ((result = open.next(entry)) == 0)
@@ -67,15 +67,15 @@ std::string formatTime(const host::DateTime& t) {
 std::string jsonListing(const Options& options, const std::vector<Entry>& entries,
                         const std::vector<std::string>& types, long long totalSize, long long totalPacked) {
     std::size_t elements = entries.size() - 1;
-    std::string out = "{\n  \"book\": " + jsonString(host::toUtf8(options.book)) + ",\n  \"entries\": [";
+    std::string out = "{\n  \"book\": " + jsonString(options.book) + ",\n  \"entries\": [";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
         host::DateTime t = host::decodeFileTime(e.fileTime);
         bool index = i == elements;
         out += i == 0 ? "\n" : ",\n";
-        out += "    {\"name\": " + jsonString(host::toUtf8(e.name)) + ", \"size\": " + std::to_string(e.size) +
+        out += "    {\"name\": " + jsonString(e.name) + ", \"size\": " + std::to_string(e.size) +
                ", \"packed\": " + std::to_string(e.packed) + ", \"date\": \"" + formatDate(t) + "\", \"time\": \"" +
-               formatTime(t) + "\", \"type\": " + (index ? std::string("null") : jsonString(host::toUtf8(types[i]))) +
+               formatTime(t) + "\", \"type\": " + (index ? std::string("null") : jsonString(types[i])) +
                ", \"index\": " + (index ? "true" : "false") + "}";
     }
     out += entries.empty() ? "],\n" : "\n  ],\n";
@@ -172,7 +172,7 @@ int listCommand(const PluginExports& api, const Options& options, bool json) {
     }
     std::string out = json ? jsonListing(options, entries, types, totalSize, totalPacked)
                            : tableListing(entries, types, totalSize, totalPacked);
-    if (!writeOut(out.data(), out.size()) || !flushOut()) return kExitPartly;
+    if (!writeTextOut(out) || !flushOut()) return kExitPartly;
     return kExitOk;
 }
 
@@ -182,19 +182,19 @@ int testCommand(const PluginExports& api, const Options& options) {
         ++tested;
         int code = open.process(PK_TEST);
         if (code == 0) {
-            std::printf("OK      %s\n", printable(entry.name).c_str());
+            print("OK      %s\n", printable(entry.name).c_str());
         } else {
             ++failed;
             std::string why = code == E_BAD_DATA ? "cannot be read from the book" : "the plug-in answered " + codeName(code);
-            std::printf("FAILED  %s: %s\n", printable(entry.name).c_str(), why.c_str());
+            print("FAILED  %s: %s\n", printable(entry.name).c_str(), why.c_str());
         }
         return true;
     });
     if (status != kExitOk) return status;
     if (failed == 0)
-        std::printf("%s: %d %s tested, no errors\n", options.book.c_str(), tested, tested == 1 ? "entry" : "entries");
+        print("%s: %d %s tested, no errors\n", options.book.c_str(), tested, tested == 1 ? "entry" : "entries");
     else
-        std::printf("%s: %d of %d %s failed the test\n", options.book.c_str(), failed, tested,
+        print("%s: %d of %d %s failed the test\n", options.book.c_str(), failed, tested,
                     tested == 1 ? "entry" : "entries");
     if (!flushOut()) return kExitPartly;
     return failed == 0 ? kExitOk : kExitPartly;
@@ -265,7 +265,7 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
         if (code == 0) {
             written.push_back(file);
             ++extracted;
-            std::printf("%s\n", target.c_str());
+            print("%s\n", target.c_str());
             return true;
         }
         if (code == E_EABORTED || interrupted()) {

@@ -169,7 +169,7 @@ int replaceCommand(const PluginExports& api, const Options& options, const std::
     for (const auto& group : groups) {
         std::vector<std::string> groupNames;
         for (const Replacement* r : group) groupNames.push_back(r->name);
-        int code = api.pack(options.book, group.front()->folder, groupNames, move, &Progress::callback);
+        int code = api.pack(options.book, group.front()->folder, groupNames, move, Progress::callbacks());
         if (code != 0) {
             progress.finish();
             flushOut();
@@ -189,13 +189,13 @@ int replaceCommand(const PluginExports& api, const Options& options, const std::
         progress.clearLine();
         for (const Replacement* r : group) {
             ++replaced;
-            std::printf("replaced %s with %s\n", r->entry.c_str(), r->file.c_str());
+            print("replaced %s with %s\n", r->entry.c_str(), r->file.c_str());
             if (move && host::pathKind(r->file) != host::PathKind::missing)
                 message("%s was put into the book but could not be removed", r->file.c_str());
         }
     }
     progress.finish();
-    std::printf("%s: %d %s replaced\n", options.book.c_str(), replaced, replaced == 1 ? "entry" : "entries");
+    print("%s: %d %s replaced\n", options.book.c_str(), replaced, replaced == 1 ? "entry" : "entries");
     if (!flushOut()) return kExitPartly;
     return unmatched == 0 ? kExitOk : kExitPartly;
 }
