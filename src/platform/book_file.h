@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <utility>
 
 namespace vellum::platform {
@@ -61,5 +62,14 @@ BookLock lockBook(const char* path, int waitMs = kBookLockWaitMs);
 // disk. On false the book is byte for byte as it was (in place, the old content is
 // written back when the new could not be written whole). The caller holds the lock.
 bool saveBookFile(const char* path, const BookProducer& produce);
+
+// What both implementations share.
+namespace detail {
+// The whole non-empty content `produce` writes, collected in memory.
+bool collectContent(const BookProducer& produce, std::string& content);
+// The `size` bytes of `file` from where it stands; false when they cannot be read
+// or the file holds more.
+bool readWhole(const File& file, std::size_t size, std::string& out);
+}  // namespace detail
 
 }  // namespace vellum::platform

@@ -93,19 +93,6 @@ bool writeAt(int descriptor, const char* data, std::size_t size, off_t offset) {
     return true;
 }
 
-bool readWhole(const File& file, std::size_t size, std::string& out) {
-    out.resize(size);
-    std::size_t done = 0;
-    while (done < size) {
-        std::uint32_t got = 0;
-        auto want = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, 1u << 30));
-        if (!readSome(file, out.data() + done, want, got) || got == 0) return false;
-        done += got;
-    }
-    std::uint32_t more = 0;
-    char probe;
-    return readSome(file, &probe, 1, more) && more == 0;  // the file did not grow meanwhile
-}
 
 bool truncateTo(int descriptor, off_t size) {
     int result;
@@ -359,22 +346,14 @@ void restore(int descriptor, const std::string& old) {
 // space is reserved, and only then is the book written from its start.
 bool overwriteBook(const std::string& book, const struct stat& st, const BookProducer& produce) {
     std::string content;
-    BookWriter collect = [&](const void* data, std::size_t size) {
-        try {
-            content.append(static_cast<const char*>(data), size);
-            return true;
-        } catch (...) {
-            return false;
-        }
-    };
-    if (!produce(collect) || content.empty()) return false;
+    if (!detail::collectContent(produce, content)) return false;
 
     File file(::open(book.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     struct stat now;
     if (!file.isOpen() || ::fstat(fd(file), &now) != 0 || !sameFile(now, st)) return false;
     // The old content, to be written back should the book's writing fail halfway.
     std::string old;
-    if (!readWhole(file, static_cast<std::size_t>(now.st_size), old)) return false;
+    if (!detail::readWhole(file, static_cast<std::size_t>(now.st_size), old)) return false;
     int target = fd(file);
     auto oldSize = static_cast<off_t>(old.size());
     auto newSize = static_cast<off_t>(content.size());

@@ -237,32 +237,13 @@ bool writeAt(const File& file, const char* data, std::size_t size, std::uint64_t
     return SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) && writeAll(file, data, size);
 }
 
-bool readWhole(const File& file, std::size_t size, std::string& out) {
-    out.resize(size);
-    std::size_t done = 0;
-    while (done < size) {
-        std::uint32_t got = 0;
-        auto want = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, 1u << 30));
-        if (!readSome(file, out.data() + done, want, got) || got == 0) return false;
-        done += got;
-    }
-    return true;
-}
 
 // The book itself is overwritten: the new content is complete in memory first, the
 // space is reserved, and only then is the book written from its start.
 bool overwriteBook(const std::u16string& book, const BY_HANDLE_FILE_INFORMATION& before,
                    const BookProducer& produce) {
     std::string content;
-    BookWriter collect = [&](const void* data, std::size_t size) {
-        try {
-            content.append(static_cast<const char*>(data), size);
-            return true;
-        } catch (...) {
-            return false;
-        }
-    };
-    if (!produce(collect) || content.empty()) return false;
+    if (!detail::collectContent(produce, content)) return false;
 
     File file = adopt(CreateFileW(wide(book), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -273,7 +254,7 @@ bool overwriteBook(const std::u16string& book, const BY_HANDLE_FILE_INFORMATION&
         return false;
     // The old content, to be written back should the book's writing fail halfway.
     std::string old;
-    if (!readWhole(file, static_cast<std::size_t>(oldSize), old)) return false;
+    if (!detail::readWhole(file, static_cast<std::size_t>(oldSize), old)) return false;
     std::uint64_t newSize = content.size();
 
     // Reserving: the clusters for the new size where the book grows, and its new tail
