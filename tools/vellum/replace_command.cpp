@@ -36,7 +36,7 @@ std::string packFailure(int code, const std::string& book, const std::vector<con
     case E_EREAD: return "cannot read one of the files from " + group.front()->folder;
     case E_EWRITE:
         if (host::isReadOnly(book)) return "cannot save " + book + ": the file is read-only";
-        return "cannot save " + book + ": the disk is full or the folder cannot be written";
+        return "cannot save " + book + ": the disk is full, or another program kept the book busy";
     case E_NO_FILES: return "cannot find the binaries of " + book;
     case E_NOT_SUPPORTED:
         for (const Replacement* r : group)
