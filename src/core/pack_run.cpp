@@ -13,29 +13,43 @@ namespace vellum {
 
 namespace {
 
-// The first accepted element that `name` names, without regard to case: by its id,
-// or by the name the host's listing shows for it (a safe name, cut to the host's
-// field), so every entry the host lists can be replaced under its listed name. Its
-// index in the list goes to `index` (-1 when there is none).
-Node findElement(const NodeList& binaries, const PackRequest& request, const std::string& name,
-                 std::int32_t& index) {
-    index = -1;
+// An accepted element as the host may name it: by its id, or by the name the host's
+// listing shows for it (a safe name, cut to the host's field).
+struct Candidate {
+    std::int32_t index;
+    std::string id;  // empty when too long to be any name a host hands over
+    std::string listed;
+};
+
+// No name of a host's list is longer (a path of kMaxPathLength units, each at most
+// 3 bytes of UTF-8): a longer id is never kept, only its listed name.
+constexpr std::size_t kLongestName = 3 * kMaxPathLength;
+
+// The accepted elements in document order, each read and named once for the run.
+std::vector<Candidate> candidates(const NodeList& binaries, const PackRequest& request) {
+    std::vector<Candidate> found;
     std::int32_t length = 0;
-    if (!nodeListLength(binaries, length)) return Node();
+    if (!nodeListLength(binaries, length)) return found;
     for (std::int32_t i = 0; i < length; ++i) {
         Node node;
-        if (!nodeListItem(binaries, i, node)) return Node();
-        if (!node) continue;
+        if (!nodeListItem(binaries, i, node)) break;
         BinaryEntry entry;
-        if (!readBinaryEntry(entry, node, true)) continue;
-        std::string listed = safeEntryName(entry.id);
+        if (!node || !readBinaryEntry(entry, node, true)) continue;
+        // A listed name is cut to a host's field, far shorter than kLongestName.
+        std::string listed = safeEntryName(std::string_view(entry.id).substr(0, kLongestName));
         if (request.shownName != nullptr) listed = request.shownName(listed);
-        if (platform::sameName(entry.id, name) || platform::sameName(listed, name)) {
-            index = i;
-            return node;
-        }
+        if (entry.id.size() > kLongestName) std::string().swap(entry.id);  // its storage too
+        found.push_back({i, std::move(entry.id), std::move(listed)});
     }
-    return Node();
+    return found;
+}
+
+// The first candidate that `name` names without regard to case, so every entry the
+// host lists can be replaced under its listed name; null when there is none.
+const Candidate* findElement(const std::vector<Candidate>& found, const std::string& name) {
+    for (const Candidate& c : found)
+        if ((!c.id.empty() && platform::sameName(c.id, name)) || platform::sameName(c.listed, name)) return &c;
+    return nullptr;
 }
 
 // Puts the new book into the book's own file: spliced from the book's own bytes when
@@ -72,17 +86,24 @@ Status packFiles(const PackRequest& request) {
     std::vector<const std::string*> putIn;  // source files now held by the book
     std::int32_t count = 0;
     std::vector<bool> replacedAt(nodeListLength(binaries, count) ? static_cast<std::size_t>(count) : 0);
+    std::vector<Candidate> found;  // read when the first name needs them
+    bool read = false;
     for (const PackName& item : request.names) {
         if (item.refused) return Status::notSupported;
         // The index is generated from the book: there is nothing to put it into.
         if (platform::sameName(item.name, kIndexName)) continue;
         if (item.pathTooLong) return Status::notSupported;
-        std::int32_t index = -1;
-        Node element = findElement(binaries, request, item.name, index);
-        if (!element) continue;
+        if (!read) {
+            found = candidates(binaries, request);
+            read = true;
+        }
+        const Candidate* match = findElement(found, item.name);
+        Node element;
+        if (match == nullptr || !nodeListItem(binaries, match->index, element) || !element) continue;
         if (Status status = encodeFileIntoBinary(element, item.sourcePath, request.progress); status != Status::ok)
             return status;
-        if (static_cast<std::size_t>(index) < replacedAt.size()) replacedAt[static_cast<std::size_t>(index)] = true;
+        if (static_cast<std::size_t>(match->index) < replacedAt.size())
+            replacedAt[static_cast<std::size_t>(match->index)] = true;
         putIn.push_back(&item.sourcePath);
     }
     // A run that put nothing in (no name matched, only folders or the index, an
