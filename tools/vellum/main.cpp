@@ -44,6 +44,13 @@ std::string defaultPluginPath() {
     return beside;
 }
 
+#ifdef VELLUM_INSTALLED_PLUGIN
+const char kPluginHelp[] = "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum, else "
+                           VELLUM_INSTALLED_PLUGIN " from vellum's folder)";
+#else
+const char kPluginHelp[] = "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum)";
+#endif
+
 // Prints the parse error and the usage of the command being parsed, on standard error.
 int usageError(const CLI::App& app, const CLI::ParseError& error) {
     const CLI::App* command = &app;
@@ -71,8 +78,7 @@ int main(int argc, char** argv) {
 
     std::string pluginPath;
     Options options;
-    app.add_option("--plugin", pluginPath, "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum)")
-        ->type_name("PATH");
+    app.add_option("--plugin", pluginPath, kPluginHelp)->type_name("PATH");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar and no closing summary on standard error");
     bool ansi = false;
     app.add_flag("--ansi", ansi,
