@@ -167,10 +167,25 @@ int main(int argc, char** argv) {
     std::string small20k = (work / "small-20000.fb2").string();
     std::string large = (work / "large-40x1MB.fb2").string();
     std::string replaceBook = (work / "replace-40x1MB.fb2").string();
+    std::string prose = (work / "prose-600000.fb2").string();
     std::printf("generating books in %s ...\n", work.string().c_str());
     vellum::bench::writeSyntheticBook(small10k, 10000, 600);
     vellum::bench::writeSyntheticBook(small20k, 20000, 600);
     vellum::bench::writeSyntheticBook(large, 40, 1 << 20);
+    vellum::bench::writeSyntheticBook(prose, 0, 0, 600000);
+
+    // The scanner that a spliced save runs twice (over the book, and over the result
+    // as it is written): text and pictures are skipped to the next "<", markup is
+    // read a character at a time, so a book of paragraphs is its slowest case.
+    for (const std::string* book : {&large, &small20k, &prose}) {
+        double scan = best(runs, [&] {
+            vellum::BookScan scanned;
+            if (!vellum::scanBookFile(book->c_str(), scanned) || !scanned.complete) std::abort();
+        });
+        double size = fs::file_size(*book) / 1e6;
+        std::printf("scan %-22s (%5.1f MB): %.4f s = %.0f MB/s\n", fs::path(*book).filename().c_str(), size, scan,
+                    size / scan);
+    }
 
     // The two sizes take turns, so neither gets the other's warm caches: a 10,000
     // picture book fits the processor's last-level cache when listed over and over.
