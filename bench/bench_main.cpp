@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -103,11 +104,12 @@ ReplaceSplit replaceInSteps(const std::string& book, const std::string& source, 
     if (!collectBinaryEdits(binaries, replaced, edits)) std::abort();
     split.encode = seconds(start);
     start = Clock::now();
-    if (appendHistoryNote(document, 1, &edits.note) != 1) std::abort();
+    edits.note = appendHistoryNote(document, 1);
+    if (!edits.note.appended) std::abort();
     split.note = seconds(start);
     start = Clock::now();
-    BookScan scan;
-    if (!scanBookFile(book.c_str(), scan) || !scan.complete) std::abort();
+    std::optional<BookScan> scan = scanBookFile(book.c_str());
+    if (!scan || !scan->complete) std::abort();
     split.scan = seconds(start);
     start = Clock::now();
     std::FILE* out = std::fopen(output.c_str(), "wb");
@@ -119,7 +121,8 @@ ReplaceSplit replaceInSteps(const std::string& book, const std::string& source, 
     split.splice = seconds(start);
     // The check is the scan of the result as it is written: timed here on its own.
     start = Clock::now();
-    if (!scanBookFile(output.c_str(), scan) || !scan.complete) std::abort();
+    scan = scanBookFile(output.c_str());
+    if (!scan || !scan->complete) std::abort();
     split.check = seconds(start);
     return split;
 }
@@ -179,8 +182,8 @@ int main(int argc, char** argv) {
     // read a character at a time, so a book of paragraphs is its slowest case.
     for (const std::string* book : {&large, &small20k, &prose}) {
         double scan = best(runs, [&] {
-            vellum::BookScan scanned;
-            if (!vellum::scanBookFile(book->c_str(), scanned) || !scanned.complete) std::abort();
+            std::optional<vellum::BookScan> scanned = vellum::scanBookFile(book->c_str());
+            if (!scanned || !scanned->complete) std::abort();
         });
         double size = fs::file_size(*book) / 1e6;
         std::printf("scan %-22s (%5.1f MB): %.4f s = %.0f MB/s\n", fs::path(*book).filename().c_str(), size, scan,

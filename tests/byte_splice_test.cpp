@@ -64,7 +64,8 @@ SpliceResult spliceRun(const std::string& bytes, int index, std::string& saved,
     }
     BookEdits edits;
     EXPECT_TRUE(collectBinaryEdits(book.binaries, replaced, edits));
-    EXPECT_EQ(appendHistoryNote(book.document, 1, &edits.note), 1);
+    edits.note = appendHistoryNote(book.document, 1);
+    EXPECT_TRUE(edits.note.appended);
     if (alter) alter(edits);
     saved.clear();
     return spliceBook(book.path.c_str(), edits, [&](const void* data, std::size_t size) {
@@ -247,7 +248,8 @@ TEST(SpliceBook, AWriterThatRefusesStopsTheSave) {
     LoadedBook book(kPlainBook);
     BookEdits edits;
     ASSERT_TRUE(collectBinaryEdits(book.binaries, {false}, edits));
-    ASSERT_EQ(appendHistoryNote(book.document, 0, &edits.note), 1);
+    edits.note = appendHistoryNote(book.document, 0);
+    ASSERT_TRUE(edits.note.appended);
     int calls = 0;
     EXPECT_EQ(spliceBook(book.path.c_str(), edits, [&](const void*, std::size_t) { return ++calls > 1; }),
               SpliceResult::writeFailed);

@@ -159,7 +159,7 @@ int readFromFile(void* context, char* buffer, int length) {
 }
 
 struct SaveTarget {
-    const std::function<bool(const void*, std::size_t)>& write;
+    const platform::BookWriter& write;
     bool failed = false;
 };
 
@@ -460,8 +460,8 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
 
 // The encoding a save writes in: the one the book declares, unless a reader could
 // not find the XML declaration written in it (UTF-7 writes "<" as "+ADw-", EBCDIC
-// moves every letter), which would turn the saved book into something that no
-// longer loads; such a book is saved in UTF-8, and its declaration says so.
+// moves every letter), which would turn the saved book into something that does
+// not load; such a book is saved in UTF-8, and its declaration says so.
 static const char* saveEncoding(const xmlChar* declared) {
     if (declared == nullptr) return nullptr;
     const char* name = reinterpret_cast<const char*>(declared);
@@ -493,7 +493,7 @@ static const char* saveEncoding(const xmlChar* declared) {
 
 // libxml2 writes a namespace name between quotes as it is, without escaping, so a
 // name holding "<" or "&" (written in the book as "&lt;" or "&amp;") would come
-// out as a book that no longer loads. Such a book is not saved at all.
+// out as a book that does not load. Such a book is not saved at all.
 static bool namespacesWritable(xmlDocPtr doc) {
     bool writable = true;
     walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
@@ -504,7 +504,7 @@ static bool namespacesWritable(xmlDocPtr doc) {
     return writable;
 }
 
-bool saveBook(const BookDocument& document, const std::function<bool(const void*, std::size_t)>& write) {
+bool saveBook(const BookDocument& document, const platform::BookWriter& write) {
     if (!document || !write) return false;
     xmlDocPtr doc = xml(document.get());
     if (!namespacesWritable(doc)) return false;
