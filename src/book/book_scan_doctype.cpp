@@ -87,22 +87,25 @@ DoctypeStep readDoctype(DoctypeReader& doctype, std::uint32_t c) {
             return DoctypeStep::malformed;
         }
         return DoctypeStep::reading;
+    case State::afterSubset:
+        if (c == '>') return DoctypeStep::ended;
+        return isSpace(c) ? DoctypeStep::reading : DoctypeStep::malformed;
     case State::parameterReference:
         if (c == ';') doctype.state = State::subset;
         return DoctypeStep::reading;
     case State::subsetLessThan:
-        if (c == '?') {
-            doctype.state = State::closing;
-            doctype.closing = kInstructionClosing;
-        } else if (c == '!') {
+        if (c == '!') {
             doctype.state = State::subsetBang;
-        } else {
-            return DoctypeStep::malformed;
+            return DoctypeStep::reading;
         }
+        if (c != '?') return DoctypeStep::malformed;
+        doctype.state = State::aside;
+        doctype.aside = kInstruction;
         return DoctypeStep::reading;
     case State::subsetBang:
         if (c == '-') {
-            doctype.state = State::commentOpen;
+            doctype.state = State::aside;
+            doctype.aside = kComment;
         } else {
             doctype.declaration.assign(1, ascii(c));
             doctype.declarationTooLong = false;
@@ -110,14 +113,11 @@ DoctypeStep readDoctype(DoctypeReader& doctype, std::uint32_t c) {
             doctype.state = State::declaration;
         }
         return DoctypeStep::reading;
-    case State::commentOpen:
-        if (c != '-') return DoctypeStep::malformed;
-        doctype.state = State::closing;
-        doctype.closing = kCommentClosing;
-        return DoctypeStep::reading;
-    case State::closing:
-        if (doctype.closing.endsAt(c)) doctype.state = State::subset;
-        return DoctypeStep::reading;
+    case State::aside: {
+        AsideStep read = readAside(doctype.aside, c);
+        if (read == AsideStep::ended) doctype.state = State::subset;
+        return read == AsideStep::malformed ? DoctypeStep::malformed : DoctypeStep::reading;
+    }
     case State::declaration:
         if (!inLiteral(doctype.quote, c) && c == '>') {
             if (doctype.declarationTooLong || entityMayHoldMarkup(doctype.declaration))
@@ -131,9 +131,6 @@ DoctypeStep readDoctype(DoctypeReader& doctype, std::uint32_t c) {
             doctype.declarationTooLong = true;
         }
         return DoctypeStep::reading;
-    case State::afterSubset:
-        if (c == '>') return DoctypeStep::ended;
-        return isSpace(c) ? DoctypeStep::reading : DoctypeStep::malformed;
     }
     return DoctypeStep::malformed;
 }

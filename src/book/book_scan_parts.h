@@ -5,8 +5,10 @@
 // (book_scan_doctype.cpp). Each part reads one character at a time into a record of
 // its own and says by its result where what it reads ends; the scanner
 // (book_scan.cpp) hands the characters to the part that reads them and keeps what
-// the elements tell. Characters are code points of the book's encoding (or its
-// bytes, for an 8-bit one); only ASCII characters are markup.
+// the elements tell. For speed the scanner itself skips text and the attribute
+// values not kept to the character that ends them, and adds a name's characters a
+// run at a time, as the parts would. Characters are code points of the book's
+// encoding (or its bytes, for an 8-bit one); only ASCII characters are markup.
 //
 // References need no reading of their own: the text and the attribute values they
 // stand in are skipped, except an id's value, whose references decodeAttributeValue
@@ -23,27 +25,35 @@ inline bool isSpace(std::uint32_t c) { return c == 0x20 || c == 0x9 || c == 0xA 
 // The character as ASCII markup; every other character stands as 0x80.
 inline char ascii(std::uint32_t c) { return c < 0x80 ? static_cast<char>(c) : '\x80'; }
 
-// What ends a comment ("-->"), a CDATA section ("]]>") or a processing instruction
-// ("?>"): `times` or more of `mark` in a row, then ">".
-struct Closing {
+// A comment, CDATA section or processing instruction, in the text or in the
+// DOCTYPE's subset, from just after what opens it ("<!-", "<![CDATA[", "<?") to the
+// ">" that closes it: `times` or more of `mark` in a row, then ">". A comment's
+// second "-" is still to come when it begins.
+struct Aside {
     std::uint32_t mark = 0;
     int times = 0;
-    int run = 0;  // `mark` in a row so far
-
-    // True when `c` is the ">" that ends it.
-    bool endsAt(std::uint32_t c) {
-        if (c == mark) {
-            ++run;
-            return false;
-        }
-        bool ends = c == '>' && run >= times;
-        run = 0;
-        return ends;
-    }
+    bool opening = false;  // the comment's second "-" is still to come
+    int run = 0;           // `mark` in a row so far
 };
-inline constexpr Closing kCommentClosing{'-', 2};
-inline constexpr Closing kCdataClosing{']', 2};
-inline constexpr Closing kInstructionClosing{'?', 1};
+inline constexpr Aside kComment{'-', 2, true};
+inline constexpr Aside kCdata{']', 2};
+inline constexpr Aside kInstruction{'?', 1};
+
+enum class AsideStep : std::uint8_t { reading, ended, malformed };
+
+inline AsideStep readAside(Aside& aside, std::uint32_t c) {
+    if (aside.opening) {
+        aside.opening = false;
+        return c == '-' ? AsideStep::reading : AsideStep::malformed;
+    }
+    if (c == aside.mark) {
+        ++aside.run;
+        return AsideStep::reading;
+    }
+    bool ends = c == '>' && aside.run >= aside.times;
+    aside.run = 0;
+    return ends ? AsideStep::ended : AsideStep::reading;
+}
 
 // ---- Text ----
 
@@ -53,13 +63,12 @@ struct TextReader {
         text,          // character data
         lessThan,      // just after "<"
         bang,          // just after "<!"
-        commentOpen,   // just after "<!-"
         cdataKeyword,  // in "CDATA[" after "<!["
-        closing,       // in a comment, CDATA section or processing instruction
+        aside,         // in a comment, CDATA section or processing instruction
     };
     State state = State::text;
     int keywordMatched = 0;  // letters of "CDATA[" read
-    Closing closing;         // what ends the comment, section or instruction being read
+    Aside aside;
 };
 
 enum class TextStep : std::uint8_t {
@@ -166,8 +175,7 @@ struct DoctypeReader {
         subset,             // between the subset's declarations
         subsetLessThan,     // just after "<" in the subset
         subsetBang,         // just after "<!" in the subset
-        commentOpen,        // just after "<!-" in the subset
-        closing,            // in a comment or processing instruction of the subset
+        aside,              // in a comment or processing instruction of the subset
         declaration,        // a markup declaration (ENTITY, ELEMENT, ATTLIST, NOTATION)
         parameterReference, // "%name;" between declarations
         afterSubset,        // after "]", up to ">"
@@ -181,7 +189,7 @@ struct DoctypeReader {
     std::uint32_t quote = 0;  // the quote that ends the literal being read (0: none)
     std::string declaration;  // the declaration being read, from its keyword, as ASCII
     bool declarationTooLong = false;
-    Closing closing;
+    Aside aside;
     // An entity declared here could put markup into the document where it is
     // referred to (or could not be read); kept across declarations.
     bool entitiesMayHoldMarkup = false;

@@ -17,8 +17,8 @@ TextStep readText(TextReader& text, std::uint32_t c) {
             return TextStep::endTag;
         }
         if (c == '?') {
-            text.state = State::closing;
-            text.closing = kInstructionClosing;
+            text.state = State::aside;
+            text.aside = kInstruction;
             return TextStep::reading;
         }
         if (c == '!') {
@@ -31,7 +31,8 @@ TextStep readText(TextReader& text, std::uint32_t c) {
         return TextStep::startTag;
     case State::bang:
         if (c == '-') {
-            text.state = State::commentOpen;
+            text.state = State::aside;
+            text.aside = kComment;
         } else if (c == '[') {
             text.state = State::cdataKeyword;
             text.keywordMatched = 0;
@@ -42,21 +43,18 @@ TextStep readText(TextReader& text, std::uint32_t c) {
             return TextStep::malformed;
         }
         return TextStep::reading;
-    case State::commentOpen:
-        if (c != '-') return TextStep::malformed;
-        text.state = State::closing;
-        text.closing = kCommentClosing;
-        return TextStep::reading;
     case State::cdataKeyword:
         if (c != static_cast<unsigned char>("CDATA["[text.keywordMatched])) return TextStep::malformed;
         if (++text.keywordMatched == 6) {
-            text.state = State::closing;
-            text.closing = kCdataClosing;
+            text.state = State::aside;
+            text.aside = kCdata;
         }
         return TextStep::reading;
-    case State::closing:
-        if (text.closing.endsAt(c)) text.state = State::text;
-        return TextStep::reading;
+    case State::aside: {
+        AsideStep read = readAside(text.aside, c);
+        if (read == AsideStep::ended) text.state = State::text;
+        return read == AsideStep::malformed ? TextStep::malformed : TextStep::reading;
+    }
     }
     return TextStep::malformed;
 }
