@@ -198,7 +198,7 @@ TEST_P(DeclinedBooks, AreLeftToTheSerialiser) {
     std::string saved;
     EXPECT_EQ(spliceRun(c.book, 0, saved, c.alter), SpliceResult::declined);
     if (c.alter) return;
-    // The run still saves, the old way.
+    // The run still saves, through the serialiser.
     TempDir dir;
     std::string path = dir.file("book.fb2");
     writeFile(path, c.book);

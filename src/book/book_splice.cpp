@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace vellum {
@@ -104,9 +105,10 @@ std::string prefixOf(const std::string& name) {
     return colon == std::string::npos ? std::string() : name.substr(0, colon + 1);
 }
 
-// The pieces, in file order; `plan.owners` tells the binary element each replaces
-// (-1 for the note).
-bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
+// The pieces, in file order, with the binary element each replaces (-1 for the
+// note); none when the edits cannot be spliced.
+std::optional<Plan> planPieces(const BookScan& scan, const BookEdits& edits) {
+    Plan plan;
     const unsigned unit = plan.unit = scan.unitSize;
     std::vector<Piece> pieces;
     std::vector<std::int32_t> owners;
@@ -114,7 +116,7 @@ bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
         const BinaryEdit& edit = edits.binaries[i];
         const ScannedBinary& scanned = scan.binaries[i];
         if (!edit.replaced) continue;
-        if (!base64Only(edit.text.text)) return false;
+        if (!base64Only(edit.text.text)) return std::nullopt;
         Piece piece;
         piece.text = edit.text.text;
         piece.from = scanned.contentStart;
@@ -131,7 +133,7 @@ bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
     }
     const NoteEdit& note = edits.note;
     if (note.appended) {
-        if (!plainText(note.text)) return false;
+        if (!plainText(note.text)) return std::nullopt;
         const std::size_t found = levelsFound(note);
         const ScannedLevel& parent = scan.levels[found - 1];
         const std::string prefix = prefixOf(parent.name);
@@ -157,12 +159,12 @@ bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
     plan.sum.assign(1, 0);
     for (std::size_t i : order) {
         const Piece* last = plan.pieces.empty() ? nullptr : &plan.pieces.back();
-        if (last != nullptr && (last->to > pieces[i].from || last->from == pieces[i].from)) return false;
+        if (last != nullptr && (last->to > pieces[i].from || last->from == pieces[i].from)) return std::nullopt;
         plan.pieces.push_back(std::move(pieces[i]));
         plan.owners.push_back(owners[i]);
         plan.sum.push_back(plan.sum.back() + plan.pieces.back().growth(unit));
     }
-    return true;
+    return plan;
 }
 
 // The scan the result must give: the original's, moved by the pieces, with the
@@ -357,13 +359,14 @@ bool collectBinaryEdits(const NodeList& binaries, const std::vector<bool>& repla
 SpliceResult spliceBook(const char* path, const BookEdits& edits, const platform::BookWriter& write) {
     if (path == nullptr) return SpliceResult::declined;
     std::optional<BookScan> scan = scanBookFile(path);
-    Plan plan;
-    if (!scan || !agrees(*scan, edits) || !makePieces(*scan, edits, plan)) return SpliceResult::declined;
-    expectResult(*scan, edits, plan);
+    if (!scan || !agrees(*scan, edits)) return SpliceResult::declined;
+    std::optional<Plan> plan = planPieces(*scan, edits);
+    if (!plan) return SpliceResult::declined;
+    expectResult(*scan, edits, *plan);
     Output out(write, scan->encoding);
-    switch (copyAround(path, *scan, plan, out)) {
+    switch (copyAround(path, *scan, *plan, out)) {
     case Copy::done:
-        return sameAsPlanned(out.finish(), plan) ? SpliceResult::spliced : SpliceResult::declined;
+        return sameAsPlanned(out.finish(), *plan) ? SpliceResult::spliced : SpliceResult::declined;
     case Copy::writeFailed:
         return SpliceResult::writeFailed;
     case Copy::unreadable:

@@ -33,15 +33,15 @@ bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 // ---- The lock ----
 
-bool lockNow(int descriptor, bool& unsupported) {
-    unsupported = false;
+enum class Locking { locked, busy, unsupported };
+
+Locking lockNow(int descriptor) {
     for (;;) {
-        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return true;
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return Locking::locked;
         if (errno == EINTR) continue;
         // A file system without locks cannot keep writers apart; saving goes on
         // without one.
-        unsupported = errno != EWOULDBLOCK;
-        return unsupported;
+        return errno == EWOULDBLOCK ? Locking::busy : Locking::unsupported;
     }
 }
 
@@ -60,12 +60,12 @@ BookLock lockBook(const char* path, int waitMs) {
         struct stat locked;
         if (!book.isOpen() || ::fstat(fd(book), &locked) != 0 || !S_ISREG(locked.st_mode))
             return BookLock(File(), BookLock::State::cannotOpen);
-        bool unsupported = false;
-        if (lockNow(fd(book), unsupported)) {
+        Locking locking = lockNow(fd(book));
+        if (locking != Locking::busy) {
             // Another writer may have put a new file in the book's place while this one
             // waited on the old file; the lock counts only on the file the path names.
             struct stat named;
-            if (unsupported || (::stat(path, &named) == 0 && sameFile(named, locked)))
+            if (locking == Locking::unsupported || (::stat(path, &named) == 0 && sameFile(named, locked)))
                 return BookLock(std::move(book), BookLock::State::held);
             if (Clock::now() < deadline) continue;
         }
