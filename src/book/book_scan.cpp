@@ -203,8 +203,8 @@ void BookScanner::Machine::startTagRead(bool empty, std::uint64_t at) {
     std::int32_t binary = -1;
     if (tag.wantId) {
         ScannedBinary entry;
-        entry.hasId = tag.hasId;
-        entry.idKnown = !tag.hasId || (!tag.idTooLong && decodeAttributeValue(tag.id, charset, entry.id));
+        entry.hasId = tag.id.present;
+        entry.idKnown = !entry.hasId || (!tag.id.tooLong && decodeAttributeValue(tag.id.units, charset, entry.id));
         entry.emptyTag = empty;
         entry.contentStart = contentStart;
         entry.contentEnd = contentEnd;

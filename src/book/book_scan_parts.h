@@ -110,6 +110,28 @@ struct ElementName {
     bool is(const char* name) const { return !tooLong && text == name; }
 };
 
+// An attribute value kept as written, for the scanner to decode.
+struct KeptValue {
+    static constexpr std::size_t kCap = 1 << 16;  // a longer value is not compared
+
+    bool present = false;
+    bool tooLong = false;
+    std::u16string units;  // the value's code units as written
+
+    void clear() {
+        present = false;
+        tooLong = false;
+        units.clear();
+    }
+    void add(std::uint32_t c) {
+        if (units.size() < kCap) {
+            units += static_cast<char16_t>(c);
+        } else {
+            tooLong = true;
+        }
+    }
+};
+
 // A start or end tag, from the character after its "<" to its ">".
 struct TagReader {
     enum class State : std::uint8_t {
@@ -123,19 +145,15 @@ struct TagReader {
         endName,         // an end tag's name
         afterEndName,    // space after an end tag's name
     };
-    static constexpr std::size_t kIdCap = 1 << 16;  // a longer id is not compared
-
     State state = State::startName;
     ElementName name;
     std::uint64_t slashAt = 0;   // the "/" of an empty-element tag
     std::string attributeName;   // its first letters: enough to tell "id" from any longer name
     std::uint32_t quote = 0;     // the quote that ends the value being read
-    // The id attribute, read only where the scanner asks for it (wantId).
+    // The id attribute, kept only where the scanner asks for it (wantId).
     bool wantId = false;
     bool inId = false;  // the value being read is the id's
-    bool hasId = false;
-    bool idTooLong = false;
-    std::u16string id;  // the value's code units as written
+    KeptValue id;
 
     // A value that is not kept is skipped to its closing quote.
     bool skippingValue() const { return state == State::value && !inId; }

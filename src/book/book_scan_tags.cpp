@@ -10,8 +10,6 @@ void beginStartTag(TagReader& tag, std::uint32_t first) {
     tag.name.add(first);
     tag.wantId = false;
     tag.inId = false;
-    tag.hasId = false;
-    tag.idTooLong = false;
     tag.id.clear();
 }
 
@@ -68,8 +66,8 @@ TagStep readTag(TagReader& tag, std::uint32_t c, std::uint64_t at) {
         tag.quote = c;
         tag.inId = tag.wantId && tag.attributeName == "id";
         if (tag.inId) {
-            if (tag.hasId) return TagStep::malformed;  // the attribute twice
-            tag.hasId = true;
+            if (tag.id.present) return TagStep::malformed;  // the attribute twice
+            tag.id.present = true;
         }
         tag.state = State::value;
         return TagStep::reading;
@@ -80,11 +78,7 @@ TagStep readTag(TagReader& tag, std::uint32_t c, std::uint64_t at) {
         } else if (c == '<') {
             return TagStep::malformed;
         } else if (tag.inId) {
-            if (tag.id.size() < TagReader::kIdCap) {
-                tag.id += static_cast<char16_t>(c);
-            } else {
-                tag.idTooLong = true;
-            }
+            tag.id.add(c);
         }
         return TagStep::reading;
     case State::emptyEnd:
