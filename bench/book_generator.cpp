@@ -8,7 +8,8 @@
 
 namespace vellum::bench {
 
-void writeSyntheticBook(const std::string& path, std::size_t count, std::size_t size, unsigned seed) {
+void writeSyntheticBook(const std::string& path, std::size_t count, std::size_t size, std::size_t paragraphs,
+                        unsigned seed) {
     std::mt19937 random(seed);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
@@ -17,7 +18,7 @@ void writeSyntheticBook(const std::string& path, std::size_t count, std::size_t 
            " <description><title-info><genre>sf</genre><book-title>Synthetic</book-title><lang>en</lang>"
            "</title-info><document-info><id>bench</id><version>1</version></document-info></description>\n"
            " <body><section>\n";
-    for (int i = 0; i < 200; ++i)
+    for (std::size_t i = 0; i < paragraphs; ++i)
         out << "  <p>Paragraph " << i << " of a generated book, with <emphasis>some</emphasis> text.</p>\n";
     out << " </section></body>\n";
     std::vector<unsigned char> bytes(size);

@@ -1,5 +1,6 @@
-// Synthetic books for the benchmarks: some text and `count` pictures of `size`
-// random bytes each, Base64 in lines of 76 characters as book editors write them.
+// Synthetic books for the benchmarks: `paragraphs` paragraphs of text and `count`
+// pictures of `size` random bytes each, Base64 in lines of 76 characters as book
+// editors write them.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 
 namespace vellum::bench {
 
-void writeSyntheticBook(const std::string& path, std::size_t count, std::size_t size, unsigned seed = 1);
+void writeSyntheticBook(const std::string& path, std::size_t count, std::size_t size, std::size_t paragraphs = 200,
+                        unsigned seed = 1);
 
 }  // namespace vellum::bench

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 using namespace vellum;
 using namespace vellum::test;
 
@@ -96,16 +94,6 @@ TEST(ReadBinaryEntry, ReadsNonAsciiIdAsUtf8) {
     BinaryEntry entry;
     ASSERT_TRUE(readBinaryEntry(entry, book.binary(0), false));
     EXPECT_EQ(entry.id, "obl\xc3\xb3zhka.jpg");
-}
-
-TEST(StripNonBase64, KeepsOnlyAlphabetAndPadInOrder) {
-    char text[] = "a b\r\nc+/=\xe9";
-    stripNonBase64(text);
-    EXPECT_STREQ(text, "abc+/=");
-
-    char empty[] = " \t\r\n\xff";
-    stripNonBase64(empty);
-    EXPECT_STREQ(empty, "");
 }
 
 TEST(Base64DecodedSize, AgreesWithReferenceDecoderOnEveryByte) {

@@ -64,7 +64,8 @@ SpliceResult spliceRun(const std::string& bytes, int index, std::string& saved,
     }
     BookEdits edits;
     EXPECT_TRUE(collectBinaryEdits(book.binaries, replaced, edits));
-    EXPECT_EQ(appendHistoryNote(book.document, 1, &edits.note), 1);
+    edits.note = appendHistoryNote(book.document, 1);
+    EXPECT_TRUE(edits.note.appended);
     if (alter) alter(edits);
     saved.clear();
     return spliceBook(book.path.c_str(), edits, [&](const void* data, std::size_t size) {
@@ -197,7 +198,7 @@ TEST_P(DeclinedBooks, AreLeftToTheSerialiser) {
     std::string saved;
     EXPECT_EQ(spliceRun(c.book, 0, saved, c.alter), SpliceResult::declined);
     if (c.alter) return;
-    // The run still saves, the old way.
+    // The run still saves, through the serialiser.
     TempDir dir;
     std::string path = dir.file("book.fb2");
     writeFile(path, c.book);
@@ -247,7 +248,8 @@ TEST(SpliceBook, AWriterThatRefusesStopsTheSave) {
     LoadedBook book(kPlainBook);
     BookEdits edits;
     ASSERT_TRUE(collectBinaryEdits(book.binaries, {false}, edits));
-    ASSERT_EQ(appendHistoryNote(book.document, 0, &edits.note), 1);
+    edits.note = appendHistoryNote(book.document, 0);
+    ASSERT_TRUE(edits.note.appended);
     int calls = 0;
     EXPECT_EQ(spliceBook(book.path.c_str(), edits, [&](const void*, std::size_t) { return ++calls > 1; }),
               SpliceResult::writeFailed);

@@ -62,13 +62,6 @@ std::int64_t base64DecodedSize(std::string_view text) {
     return 3 * (n / 4) + kTail[n % 4];
 }
 
-void stripNonBase64(char* text) {
-    char* out = text;
-    for (const char* in = text; *in != '\0'; ++in)
-        if (kBase64Values[static_cast<unsigned char>(*in)] != kNotBase64) *out++ = *in;
-    *out = '\0';
-}
-
 void encodeBase64(const unsigned char* data, std::size_t size, char* out) {
     std::size_t i = 0;
     for (; i + 3 <= size; i += 3) {

@@ -23,9 +23,6 @@ extern const std::array<signed char, 256> kBase64Values;
 // for a last group of 0 to 3 characters. Always the bytes Base64Decoder gives.
 std::int64_t base64DecodedSize(std::string_view text);
 
-// Keeps, in place and in order, only ASCII letters, digits, "+", "/" and "=".
-void stripNonBase64(char* text);
-
 // The length of the padded encoding of `size` bytes: 4 * ceil(size / 3).
 constexpr std::size_t base64EncodedLength(std::size_t size) { return (size + 2) / 3 * 4; }
 
@@ -43,10 +40,8 @@ public:
     std::size_t next(unsigned char* out, std::size_t capacity);
 
     // Once the text is used up (next() has answered 0, or fewer bytes than the
-    // whole groups its capacity holds): the characters of an unfinished last group
-    // (0 to 3), and the k - 1 bytes a last group of k characters gives (its missing
-    // characters count as zero), written to `out`.
-    int tailCharacters() const { return held_; }
+    // whole groups its capacity holds): the k - 1 bytes an unfinished last group of
+    // k characters gives (its missing characters count as zero), written to `out`.
     std::size_t tail(unsigned char out[2]) const;
 
 private:

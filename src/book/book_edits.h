@@ -3,6 +3,7 @@
 #pragma once
 
 #include "book/document.h"
+#include "book/note_path.h"
 
 #include <array>
 #include <cstdint>
@@ -19,13 +20,13 @@ struct BinaryEdit {
     ElementText text;  // a replaced element's new text; a view into the document where it can be
 };
 
-// How the history note's levels (FictionBook, description, document-info, history)
-// came to be: already in the book, or appended by the run.
+// How each level of the history note's chain (note_path.h) came to be: already in
+// the book, or appended by the run.
 enum class NoteLevel { absent, found, created };
 
 // What appendHistoryNote did.
 struct NoteEdit {
-    std::array<NoteLevel, 4> levels{};
+    std::array<NoteLevel, kNoteDepth> levels{};
     // The child elements of the last level found, before the run appended to it.
     std::int64_t parentChildren = 0;
     bool appended = false;  // the note's `p` is in the document

@@ -2,15 +2,18 @@
 // save by splicing needs sit: the content of every `binary` element whose parent is
 // named FictionBook, and the chain of elements the history note goes under. It reads
 // markup only as far as that needs, holds no more than a few names and ids at a
-// time, and calls a book it cannot read with certainty incomplete.
+// time, and calls a book it cannot read with certainty incomplete. Its parts, one
+// for each kind of markup, are in book_scan_parts.h.
 #pragma once
 
 #include "book/book_charset.h"
+#include "book/note_path.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,9 +35,8 @@ struct ScannedBinary {
     std::uint64_t contentEnd = 0;
 };
 
-// The first element of one level of the history note's chain: "FictionBook",
-// "FictionBook/description", ".../document-info", ".../history", each looked for
-// in the whole book.
+// The first element of one level of the history note's chain (note_path.h), looked
+// for in the whole book.
 struct ScannedLevel {
     bool found = false;
     bool emptyTag = false;
@@ -60,7 +62,7 @@ struct BookScan {
     bool entitiesMayHoldMarkup = false;
     std::uint64_t size = 0;  // bytes read
     std::vector<ScannedBinary> binaries;
-    std::array<ScannedLevel, 4> levels;
+    std::array<ScannedLevel, kNoteDepth> levels;
 };
 
 // Scans bytes handed over in pieces of any size, in order.
@@ -80,8 +82,8 @@ private:
     std::unique_ptr<Machine> machine_;
 };
 
-// Scans the file at `path` (host 8-bit string) in blocks. False when it cannot be
-// read; `out.complete` tells whether the scan could place everything.
-bool scanBookFile(const char* path, BookScan& out);
+// Scans the file at `path` (UTF-8) in blocks. None when it cannot be read;
+// `complete` tells whether the scan could place everything.
+std::optional<BookScan> scanBookFile(const char* path);
 
 }  // namespace vellum

@@ -3,11 +3,13 @@
 #include "book/base64.h"
 #include "book/binary_entry.h"
 #include "book/book_scan.h"
+#include "book/note_path.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace vellum {
@@ -15,7 +17,6 @@ namespace vellum {
 namespace {
 
 constexpr std::size_t kBlock = 1 << 18;
-const char* const kLevelNames[4] = {"FictionBook", "description", "document-info", "history"};
 
 // One change to the original bytes: [from, to) is dropped and `before`, `text` and
 // `after` are written in its place. `before` and `after` are ASCII markup.
@@ -38,7 +39,7 @@ struct Plan {
     std::vector<std::int32_t> owners;  // the binary element each piece replaces, -1 for the note
     std::vector<std::int64_t> sum;     // sum[i]: the growth of pieces[0, i)
     BookScan expected;
-    std::array<bool, 4> lastChildChecked{};
+    std::array<bool, kNoteDepth> lastChildChecked{};
 
     // Where original byte `offset` lands: moved by every piece that ends at or
     // before it, `except` left out.
@@ -79,7 +80,7 @@ bool agrees(const BookScan& scan, const BookEdits& edits) {
     const NoteEdit& note = edits.note;
     int found = 0;
     int created = 0;
-    for (std::size_t k = 0; k < 4; ++k) {
+    for (std::size_t k = 0; k < kNoteDepth; ++k) {
         if (scan.levels[k].found != (note.levels[k] == NoteLevel::found)) return false;
         // Found levels run from the root, created ones follow them.
         if (note.levels[k] == NoteLevel::found && (created > 0 || found != static_cast<int>(k))) return false;
@@ -87,14 +88,14 @@ bool agrees(const BookScan& scan, const BookEdits& edits) {
         created += note.levels[k] == NoteLevel::created;
     }
     if (!note.appended) return created == 0;
-    return found > 0 && found + created == 4 &&
+    return found > 0 && found + created == static_cast<int>(kNoteDepth) &&
            scan.levels[static_cast<std::size_t>(found - 1)].childElements == note.parentChildren;
 }
 
 // The levels of the note's chain that the book had, counted from the root.
 std::size_t levelsFound(const NoteEdit& note) {
     std::size_t found = 0;
-    while (found < 4 && note.levels[found] == NoteLevel::found) ++found;
+    while (found < kNoteDepth && note.levels[found] == NoteLevel::found) ++found;
     return found;
 }
 
@@ -104,11 +105,10 @@ std::string prefixOf(const std::string& name) {
     return colon == std::string::npos ? std::string() : name.substr(0, colon + 1);
 }
 
-const char* stepName(std::size_t k) { return k < 4 ? kLevelNames[k] : "p"; }
-
-// The pieces, in file order; `plan.owners` tells the binary element each replaces
-// (-1 for the note).
-bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
+// The pieces, in file order, with the binary element each replaces (-1 for the
+// note); none when the edits cannot be spliced.
+std::optional<Plan> planPieces(const BookScan& scan, const BookEdits& edits) {
+    Plan plan;
     const unsigned unit = plan.unit = scan.unitSize;
     std::vector<Piece> pieces;
     std::vector<std::int32_t> owners;
@@ -116,7 +116,7 @@ bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
         const BinaryEdit& edit = edits.binaries[i];
         const ScannedBinary& scanned = scan.binaries[i];
         if (!edit.replaced) continue;
-        if (!base64Only(edit.text.text)) return false;
+        if (!base64Only(edit.text.text)) return std::nullopt;
         Piece piece;
         piece.text = edit.text.text;
         piece.from = scanned.contentStart;
@@ -133,13 +133,14 @@ bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
     }
     const NoteEdit& note = edits.note;
     if (note.appended) {
-        if (!plainText(note.text)) return false;
+        if (!plainText(note.text)) return std::nullopt;
         const std::size_t found = levelsFound(note);
         const ScannedLevel& parent = scan.levels[found - 1];
         const std::string prefix = prefixOf(parent.name);
         Piece piece;
-        for (std::size_t k = found; k <= 4; ++k) piece.before += "<" + prefix + stepName(k) + ">";
-        for (std::size_t k = 5; k-- > found;) piece.after += "</" + prefix + stepName(k) + ">";
+        // The missing levels and the note, each inside the one before it.
+        for (std::size_t k = found; k <= kNoteDepth; ++k) piece.before += "<" + prefix + noteStep(k) + ">";
+        for (std::size_t k = kNoteDepth + 1; k-- > found;) piece.after += "</" + prefix + noteStep(k) + ">";
         piece.text = note.text;
         piece.from = parent.closeAt;
         piece.to = parent.closeAt;
@@ -158,12 +159,12 @@ bool makePieces(const BookScan& scan, const BookEdits& edits, Plan& plan) {
     plan.sum.assign(1, 0);
     for (std::size_t i : order) {
         const Piece* last = plan.pieces.empty() ? nullptr : &plan.pieces.back();
-        if (last != nullptr && (last->to > pieces[i].from || last->from == pieces[i].from)) return false;
+        if (last != nullptr && (last->to > pieces[i].from || last->from == pieces[i].from)) return std::nullopt;
         plan.pieces.push_back(std::move(pieces[i]));
         plan.owners.push_back(owners[i]);
         plan.sum.push_back(plan.sum.back() + plan.pieces.back().growth(unit));
     }
-    return true;
+    return plan;
 }
 
 // The scan the result must give: the original's, moved by the pieces, with the
@@ -204,23 +205,23 @@ void expectResult(const BookScan& scan, const BookEdits& edits, Plan& plan) {
     const ScannedLevel& parent = scan.levels[found - 1];
     const std::size_t prefix = prefixOf(parent.name).size();
     std::uint64_t at = plan.moved(parent.closeAt, notePiece) + (parent.emptyTag ? unit : 0);
-    std::array<std::uint64_t, 5> starts{}, contentStarts{}, closes{};
-    for (std::size_t k = found; k <= 4; ++k) {
+    std::array<std::uint64_t, kNoteDepth + 1> starts{}, contentStarts{}, closes{};
+    for (std::size_t k = found; k <= kNoteDepth; ++k) {
         starts[k] = at;
-        at += (prefix + std::strlen(stepName(k)) + 2) * unit;
+        at += (prefix + std::strlen(noteStep(k)) + 2) * unit;  // "<" name ">"
         contentStarts[k] = at;
     }
     at += edits.note.text.size() * unit;
-    for (std::size_t k = 5; k-- > found;) {
+    for (std::size_t k = kNoteDepth + 1; k-- > found;) {
         closes[k] = at;
-        at += (prefix + std::strlen(stepName(k)) + 3) * unit;
+        at += (prefix + std::strlen(noteStep(k)) + 3) * unit;  // "</" name ">"
     }
-    for (std::size_t k = found - 1; k < 4; ++k) {
+    for (std::size_t k = found - 1; k < kNoteDepth; ++k) {
         ScannedLevel& level = expected.levels[k];
         if (k >= found) {
             level = ScannedLevel();
             level.found = true;
-            level.name = prefixOf(parent.name) + kLevelNames[k];
+            level.name = prefixOf(parent.name) + kNotePath[k];
             level.start = starts[k];
             level.closeAt = closes[k];
         } else {
@@ -247,7 +248,7 @@ bool sameAsPlanned(const BookScan& actual, const Plan& plan) {
             a.contentStart != e.contentStart || a.contentEnd != e.contentEnd)
             return false;
     }
-    for (std::size_t k = 0; k < 4; ++k) {
+    for (std::size_t k = 0; k < kNoteDepth; ++k) {
         const ScannedLevel& a = actual.levels[k];
         const ScannedLevel& e = expected.levels[k];
         if (a.found != e.found) return false;
@@ -266,7 +267,7 @@ bool sameAsPlanned(const BookScan& actual, const Plan& plan) {
 // The writer, with a scanner reading every byte that goes to it.
 class Output {
 public:
-    Output(const ByteWriter& write, BookEncoding encoding) : write_(write), encoding_(encoding) {}
+    Output(const platform::BookWriter& write, BookEncoding encoding) : write_(write), encoding_(encoding) {}
 
     bool bytes(const void* data, std::size_t size) {
         if (size == 0) return true;
@@ -295,48 +296,45 @@ public:
     BookScan finish() { return check_.finish(); }
 
 private:
-    const ByteWriter& write_;
+    const platform::BookWriter& write_;
     BookEncoding encoding_;
     BookScanner check_;
     std::string wide_;
 };
 
-// Copies the book around the pieces. False when the book cannot be read as it was
-// scanned; `writeFailed` is set when the writer refused bytes.
-bool copyAround(const char* path, const BookScan& scan, const Plan& plan, Output& out, bool& writeFailed) {
+enum class Copy { done, unreadable, writeFailed };
+
+// Copies the book around the pieces. `unreadable` when the book cannot be read as it
+// was scanned.
+Copy copyAround(const char* path, const BookScan& scan, const Plan& plan, Output& out) {
     platform::File file = platform::openForReading(path);
-    if (!file.isOpen()) return false;
+    if (!file.isOpen()) return Copy::unreadable;
     std::vector<unsigned char> block(kBlock);
     std::uint64_t offset = 0;  // of the block in the file
     std::uint64_t cursor = 0;  // the next original byte to copy
     std::size_t next = 0;
-    auto put = [&](const void* data, std::size_t size) {
-        writeFailed = !out.bytes(data, size);
-        return !writeFailed;
-    };
     for (;;) {
         std::uint32_t got = 0;
-        if (!platform::readSome(file, block.data(), static_cast<std::uint32_t>(block.size()), got)) return false;
+        if (!platform::readSome(file, block.data(), static_cast<std::uint32_t>(block.size()), got))
+            return Copy::unreadable;
         if (got == 0) break;
         const std::uint64_t end = offset + got;
         while (cursor < end) {
+            const unsigned char* from = block.data() + (cursor - offset);
             if (next < plan.pieces.size() && plan.pieces[next].from < end) {
                 const Piece& piece = plan.pieces[next++];
-                if (!put(block.data() + (cursor - offset), static_cast<std::size_t>(piece.from - cursor)))
-                    return false;
-                if (!out.text(piece.before) || !out.text(piece.text) || !out.text(piece.after)) {
-                    writeFailed = true;
-                    return false;
-                }
+                if (!out.bytes(from, static_cast<std::size_t>(piece.from - cursor)) || !out.text(piece.before) ||
+                    !out.text(piece.text) || !out.text(piece.after))
+                    return Copy::writeFailed;
                 cursor = piece.to;
             } else {
-                if (!put(block.data() + (cursor - offset), static_cast<std::size_t>(end - cursor))) return false;
+                if (!out.bytes(from, static_cast<std::size_t>(end - cursor))) return Copy::writeFailed;
                 cursor = end;
             }
         }
         offset = end;
     }
-    return offset == scan.size && cursor == offset && next == plan.pieces.size();
+    return offset == scan.size && cursor == offset && next == plan.pieces.size() ? Copy::done : Copy::unreadable;
 }
 
 }  // namespace
@@ -358,17 +356,23 @@ bool collectBinaryEdits(const NodeList& binaries, const std::vector<bool>& repla
     return true;
 }
 
-SpliceResult spliceBook(const char* path, const BookEdits& edits, const ByteWriter& write) {
-    BookScan scan;
-    Plan plan;
-    if (path == nullptr || !scanBookFile(path, scan) || !agrees(scan, edits) || !makePieces(scan, edits, plan))
-        return SpliceResult::declined;
-    expectResult(scan, edits, plan);
-    Output out(write, scan.encoding);
-    bool writeFailed = false;
-    if (!copyAround(path, scan, plan, out, writeFailed))
-        return writeFailed ? SpliceResult::writeFailed : SpliceResult::declined;
-    return sameAsPlanned(out.finish(), plan) ? SpliceResult::spliced : SpliceResult::declined;
+SpliceResult spliceBook(const char* path, const BookEdits& edits, const platform::BookWriter& write) {
+    if (path == nullptr) return SpliceResult::declined;
+    std::optional<BookScan> scan = scanBookFile(path);
+    if (!scan || !agrees(*scan, edits)) return SpliceResult::declined;
+    std::optional<Plan> plan = planPieces(*scan, edits);
+    if (!plan) return SpliceResult::declined;
+    expectResult(*scan, edits, *plan);
+    Output out(write, scan->encoding);
+    switch (copyAround(path, *scan, *plan, out)) {
+    case Copy::done:
+        return sameAsPlanned(out.finish(), *plan) ? SpliceResult::spliced : SpliceResult::declined;
+    case Copy::writeFailed:
+        return SpliceResult::writeFailed;
+    case Copy::unreadable:
+        break;
+    }
+    return SpliceResult::declined;
 }
 
 }  // namespace vellum

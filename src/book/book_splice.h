@@ -4,18 +4,14 @@
 // quoting and empty-element tags come back as they were. The document decides what
 // changes; the splice is made only when a scan of the bytes agrees with the
 // document on everything it touches, and the result is scanned again as it is
-// written, so that a book the scanner could misread is saved the old way instead.
+// written, so that a book the scanner could misread is saved through the
+// document's serialiser instead.
 #pragma once
 
 #include "book/book_edits.h"
-
-#include <cstddef>
-#include <functional>
+#include "platform/book_writer.h"
 
 namespace vellum {
-
-// Receives the saved book's bytes in order; false stops the save.
-using ByteWriter = std::function<bool(const void* data, std::size_t size)>;
 
 // Fills edits.binaries from the run's selection of "//FictionBook/binary":
 // every element's id, and for each element with `replaced[i]` set, its new text.
@@ -28,8 +24,9 @@ enum class SpliceResult {
     writeFailed,  // the writer refused bytes
 };
 
-// Writes the book at `path` with `edits` applied to its bytes.
+// Writes the book at `path` with `edits` applied to its bytes, reading the book
+// twice: once to scan it, once to copy it around the changes.
 // On `declined` the bytes written so far, if any, are to be dropped.
-SpliceResult spliceBook(const char* path, const BookEdits& edits, const ByteWriter& write);
+SpliceResult spliceBook(const char* path, const BookEdits& edits, const platform::BookWriter& write);
 
 }  // namespace vellum

@@ -1,4 +1,4 @@
-// The XML document service: everything the core asks of the XML library, in eight
+// The XML document service: everything the core asks of the XML library, in nine
 // operations plus loadBook. One backend per platform, chosen by CMake: MSXML's
 // DOMDocument through COM on Windows (document_msxml.cpp), libxml2 on Linux
 // (document_libxml2.cpp).
@@ -9,9 +9,10 @@
 // there is one), so a default namespace declared on the root does not stop a match.
 #pragma once
 
+#include "platform/book_writer.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -88,6 +89,6 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
 // under an 8-bit declaration), the book is saved as UTF-8 with a declaration that
 // says so (the document's declaration is changed to match). False on any failure, or
 // when `write` refused a piece (what was written before is then incomplete).
-bool saveBook(const BookDocument& document, const std::function<bool(const void* data, std::size_t size)>& write);
+bool saveBook(const BookDocument& document, const platform::BookWriter& write);
 
 }  // namespace vellum

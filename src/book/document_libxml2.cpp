@@ -3,10 +3,11 @@
 // NodeListHandle the vector of matches below.
 #include "book/document.h"
 
+#include "book/libxml2_entities.h"
 #include "book/libxml2_owners.h"
+#include "book/libxml2_tree.h"
 #include "platform/platform.h"
 
-#include <libxml/SAX2.h>
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -15,8 +16,8 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
 namespace vellum {
@@ -39,13 +40,6 @@ void NodeListRelease::operator()(NodeListHandle* list) const noexcept { delete l
 
 namespace {
 
-// Entity references are expanded where text is read (attribute values while
-// parsing, element text when it is asked for), and a book could declare entities
-// whose expansion explodes: nested ones ("billion laughs") or one large entity used
-// many times. A book whose references would expand to more than this many bytes in
-// all is not loaded, so reading any text of a loaded book stays small.
-constexpr std::size_t kMaxEntityExpansion = 16u << 20;
-
 // The library reports only through result codes, but libxml2 prints some errors
 // (a broken encoding, a failed conversion) to stderr whatever the parser's options
 // say. While one of these lives, such messages on this thread go nowhere; the
@@ -63,73 +57,6 @@ public:
 private:
     xmlGenericErrorFunc generic_;
     void* genericContext_;
-};
-
-// What the parser has expanded so far; it runs in the parser context's _private.
-struct ParseBudget {
-    std::size_t entityBytes = 0;
-    bool exceeded = false;
-};
-
-// Every entity the parser dereferences passes here (for element content once per
-// reference, for attribute values at every level of nesting); past the budget the
-// parse is stopped and the book refused.
-xmlEntityPtr budgetedGetEntity(void* user, const xmlChar* name) {
-    auto* context = static_cast<xmlParserCtxtPtr>(user);
-    auto* budget = static_cast<ParseBudget*>(context->_private);
-    if (budget != nullptr && budget->exceeded) return nullptr;
-    xmlEntityPtr entity = xmlSAX2GetEntity(user, name);
-    if (entity != nullptr && budget != nullptr) {
-        budget->entityBytes += static_cast<std::size_t>(std::max(entity->length, 0));
-        if (budget->entityBytes > kMaxEntityExpansion) {
-            budget->exceeded = true;
-            xmlStopParser(context);
-            return nullptr;
-        }
-    }
-    return entity;
-}
-
-// The bytes that expanding entity references gives, each entity measured once.
-// Saturates just past kMaxEntityExpansion; an entity met again while it is being
-// measured (a loop the parser let through) counts as too large.
-class ExpansionMeter {
-public:
-    std::size_t entity(const xmlEntity* entity) {
-        if (entity == nullptr) return 0;
-        auto [it, fresh] = sizes_.try_emplace(entity, kTooLarge);
-        if (!fresh) return it->second;
-        std::size_t size = list(entity->children);
-        sizes_[entity] = size;
-        return size;
-    }
-
-    // The expansion of the entity references among `first` and its siblings and
-    // descendants, their text included.
-    std::size_t list(const xmlNode* first) {
-        std::size_t total = 0;
-        std::vector<const xmlNode*> pending;
-        for (const xmlNode* node = first;;) {
-            for (; node != nullptr && total < kTooLarge; node = node->next) {
-                if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
-                    if (node->content != nullptr) total = add(total, std::strlen(reinterpret_cast<const char*>(node->content)));
-                } else if (node->type == XML_ENTITY_REF_NODE) {
-                    total = add(total, entity(reinterpret_cast<const xmlEntity*>(node->children)));
-                } else if (node->type == XML_ELEMENT_NODE && node->children != nullptr) {
-                    pending.push_back(node->children);
-                }
-            }
-            if (pending.empty() || total >= kTooLarge) return total;
-            node = pending.back();
-            pending.pop_back();
-        }
-    }
-
-    static std::size_t add(std::size_t a, std::size_t b) { return std::min(a + std::min(b, kTooLarge), kTooLarge); }
-    static constexpr std::size_t kTooLarge = kMaxEntityExpansion + 1;
-
-private:
-    std::unordered_map<const xmlEntity*, std::size_t> sizes_;
 };
 
 // The parser asks for 4000 bytes at a time; the book is read in larger blocks.
@@ -159,7 +86,7 @@ int readFromFile(void* context, char* buffer, int length) {
 }
 
 struct SaveTarget {
-    const std::function<bool(const void*, std::size_t)>& write;
+    const platform::BookWriter& write;
     bool failed = false;
 };
 
@@ -209,30 +136,6 @@ bool matchesUpwards(const xmlNode* node, const std::vector<std::string_view>& st
     return !rooted || (node != nullptr && node->type == XML_DOCUMENT_NODE);
 }
 
-// Visits the elements of the tree in document order without recursion (a book may
-// nest deeply), descending at most `maxDepth` levels below the document.
-template <typename Visit>
-void walkElements(xmlDocPtr doc, std::size_t maxDepth, Visit visit) {
-    xmlNodePtr node = doc->children;
-    std::size_t depth = 1;
-    while (node != nullptr) {
-        if (node->type == XML_ELEMENT_NODE) {
-            visit(node);
-            if (depth < maxDepth && node->children != nullptr) {
-                node = node->children;
-                ++depth;
-                continue;
-            }
-        }
-        while (node != nullptr && node->next == nullptr) {
-            node = node->parent;
-            --depth;
-            if (node == nullptr || node->type == XML_DOCUMENT_NODE) return;
-        }
-        if (node != nullptr) node = node->next;
-    }
-}
-
 // Counts the UTF-16 code units of UTF-8 text: one per sequence, two for a
 // four-byte sequence.
 std::int64_t utf16Units(std::string_view utf8) {
@@ -250,78 +153,6 @@ std::int64_t utf16Units(std::string_view utf8) {
     return units;
 }
 
-// Appends the text below `first` and its siblings to `out`, expanding entity
-// references within the budget. False when the budget runs out.
-bool collectText(xmlNodePtr first, std::string& out, std::size_t& entityBytes) {
-    struct Frame {
-        xmlNodePtr node;
-        bool viaEntity;
-    };
-    std::vector<Frame> stack;
-    xmlNodePtr node = first;
-    bool viaEntity = false;
-    while (true) {
-        while (node != nullptr) {
-            switch (node->type) {
-            case XML_TEXT_NODE:
-            case XML_CDATA_SECTION_NODE:
-                if (node->content != nullptr) {
-                    std::size_t n = std::strlen(reinterpret_cast<const char*>(node->content));
-                    if (viaEntity) {
-                        entityBytes += n;
-                        if (entityBytes > kMaxEntityExpansion) return false;
-                    }
-                    out.append(reinterpret_cast<const char*>(node->content), n);
-                }
-                break;
-            case XML_ELEMENT_NODE:
-                if (node->children != nullptr) {
-                    stack.push_back({node->next, viaEntity});
-                    node = node->children;
-                    continue;
-                }
-                break;
-            case XML_ENTITY_REF_NODE: {
-                auto* entity = reinterpret_cast<xmlEntityPtr>(node->children);
-                if (entity != nullptr && entity->children != nullptr) {
-                    if (stack.size() > 10000) return false;
-                    stack.push_back({node->next, viaEntity});
-                    node = entity->children;
-                    viaEntity = true;
-                    continue;
-                }
-                break;
-            }
-            default:
-                break;
-            }
-            node = node->next;
-        }
-        if (stack.empty()) return true;
-        node = stack.back().node;
-        viaEntity = stack.back().viaEntity;
-        stack.pop_back();
-    }
-}
-
-// True when all entity references of the book, in element content and in
-// attribute values, expand to at most kMaxEntityExpansion bytes together.
-bool expansionWithinLimit(xmlDocPtr doc) {
-    if (doc->intSubset == nullptr && doc->extSubset == nullptr) return true;  // nothing declared
-    ExpansionMeter meter;
-    std::size_t total = 0;
-    auto countReferences = [&](const xmlNode* first) {
-        for (const xmlNode* node = first; node != nullptr; node = node->next)
-            if (node->type == XML_ENTITY_REF_NODE)
-                total = ExpansionMeter::add(total, meter.entity(reinterpret_cast<const xmlEntity*>(node->children)));
-    };
-    walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
-        countReferences(element->children);
-        for (xmlAttrPtr attr = element->properties; attr != nullptr; attr = attr->next) countReferences(attr->children);
-    });
-    return total < ExpansionMeter::kTooLarge;
-}
-
 }  // namespace
 
 BookDocument loadBook(const char* path) {
@@ -333,10 +164,9 @@ BookDocument loadBook(const char* path) {
     libxml::ParserContext parser(xmlNewParserCtxt());
     if (!parser) return nullptr;
     // HUGE also switches off libxml2's own guard against entity expansion, so the
-    // budget above takes its place.
-    ParseBudget budget;
-    parser->_private = &budget;
-    parser->sax->getEntity = budgetedGetEntity;
+    // budget takes its place.
+    libxml::EntityBudget budget;
+    budget.attach(parser.get());
     // Complete when it returns; blanks kept; no network; no external entity or DTD
     // is ever loaded (neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD); HUGE lets a
     // picture's text node pass 10 MB. COMPACT keeps short texts inside their node,
@@ -346,7 +176,7 @@ BookDocument loadBook(const char* path) {
         XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_COMPACT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     BookDocument document(reinterpret_cast<DocumentHandle*>(
         xmlCtxtReadIO(parser.get(), readFromFile, nullptr, &source, nullptr, nullptr, options)));
-    if (budget.exceeded || (document && !expansionWithinLimit(xml(document.get())))) return nullptr;
+    if (budget.exceeded() || (document && !libxml::expansionWithinLimit(xml(document.get())))) return nullptr;
     return document;
 }
 
@@ -361,7 +191,7 @@ bool selectNodes(const BookDocument& document, const char* pattern, NodeList& ou
     }
     std::vector<std::string_view> steps = splitSteps(p);
     auto list = std::make_unique<NodeListHandle>();
-    walkElements(xml(document.get()), rooted ? steps.size() : SIZE_MAX, [&](xmlNodePtr node) {
+    libxml::walkElements(xml(document.get()), rooted ? steps.size() : SIZE_MAX, [&](xmlNodePtr node) {
         if (matchesUpwards(node, steps, rooted)) list->nodes.push_back(node);
     });
     out.reset(list.release());
@@ -414,8 +244,7 @@ bool elementText(const Node& element, ElementText& out, bool measure) {
         (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
         if (only->content != nullptr) out.text = reinterpret_cast<const char*>(only->content);
     } else {
-        std::size_t entityBytes = 0;
-        if (!collectText(node->children, out.storage, entityBytes)) {
+        if (!libxml::appendExpandedText(node->children, out.storage)) {
             out = ElementText();
             return false;
         }
@@ -460,8 +289,8 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
 
 // The encoding a save writes in: the one the book declares, unless a reader could
 // not find the XML declaration written in it (UTF-7 writes "<" as "+ADw-", EBCDIC
-// moves every letter), which would turn the saved book into something that no
-// longer loads; such a book is saved in UTF-8, and its declaration says so.
+// moves every letter), which would turn the saved book into something that does
+// not load; such a book is saved in UTF-8, and its declaration says so.
 static const char* saveEncoding(const xmlChar* declared) {
     if (declared == nullptr) return nullptr;
     const char* name = reinterpret_cast<const char*>(declared);
@@ -493,10 +322,10 @@ static const char* saveEncoding(const xmlChar* declared) {
 
 // libxml2 writes a namespace name between quotes as it is, without escaping, so a
 // name holding "<" or "&" (written in the book as "&lt;" or "&amp;") would come
-// out as a book that no longer loads. Such a book is not saved at all.
+// out as a book that does not load. Such a book is not saved at all.
 static bool namespacesWritable(xmlDocPtr doc) {
     bool writable = true;
-    walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
+    libxml::walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
         for (xmlNsPtr ns = element->nsDef; ns != nullptr && writable; ns = ns->next)
             if (ns->href != nullptr && std::strpbrk(reinterpret_cast<const char*>(ns->href), "<&") != nullptr)
                 writable = false;
@@ -504,7 +333,7 @@ static bool namespacesWritable(xmlDocPtr doc) {
     return writable;
 }
 
-bool saveBook(const BookDocument& document, const std::function<bool(const void*, std::size_t)>& write) {
+bool saveBook(const BookDocument& document, const platform::BookWriter& write) {
     if (!document || !write) return false;
     xmlDocPtr doc = xml(document.get());
     if (!namespacesWritable(doc)) return false;

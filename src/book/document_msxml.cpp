@@ -407,7 +407,7 @@ bool declareUtf8(IXMLDOMDocument* document) {
 }
 
 // Hands the stream's bytes to `write`.
-bool writeStream(IStream* stream, const std::function<bool(const void*, std::size_t)>& write) {
+bool writeStream(IStream* stream, const platform::BookWriter& write) {
     STATSTG stat{};
     HGLOBAL memory = nullptr;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream, &memory))) return false;
@@ -427,14 +427,14 @@ bool writeStream(IStream* stream, const std::function<bool(const void*, std::siz
 
 }  // namespace
 
-bool saveBook(const BookDocument& document, const std::function<bool(const void*, std::size_t)>& write) {
+bool saveBook(const BookDocument& document, const platform::BookWriter& write) {
     if (!document || !write) return false;
     // DOMDocument's own save to a path does not report every failed write (Wine's
     // ignores a full disk), so the book is serialised into memory and handed to
-    // `write`, whose every write is checked. Before that the
-    // bytes are loaded again and must give the document back: a serialiser fault
-    // (Wine's writes a namespace name holding "<" unescaped) must not replace a book
-    // by one that no longer loads, nor one whose text is no longer the same.
+    // `write`, whose every write is checked. Before they are handed over, the bytes
+    // are loaded again and must give the document back: a serialiser fault (Wine's
+    // writes a namespace name holding "<" unescaped) must not replace a book by one
+    // that does not load, nor by one whose text differs.
     IXMLDOMDocument* book = dom(document.get());
     ComPtr<IStream> stream;
     ComPtr<IXMLDOMDocument> copy;

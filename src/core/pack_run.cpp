@@ -113,7 +113,7 @@ Status packFiles(const PackRequest& request) {
     bool editsKnown = collectBinaryEdits(binaries, replacedAt, edits);
     binaries.reset();
 
-    appendHistoryNote(document, static_cast<std::int32_t>(putIn.size()), &edits.note);
+    edits.note = appendHistoryNote(document, static_cast<std::int32_t>(putIn.size()));
     if (Status status = saveOverBook(document, editsKnown ? &edits : nullptr, request.book); status != Status::ok)
         return status;
     document.reset();

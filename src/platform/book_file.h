@@ -1,20 +1,18 @@
 // A book's own file: one writer at a time, and saves that put the new content into
 // the file the user has (through symbolic links, keeping hard links, owner, mode,
-// ACL and extended attributes). One implementation per platform
-// (book_file_posix.cpp, book_file_win32.cpp), chosen by CMake.
+// ACL and extended attributes). The lock is the platform's own (book_file_posix.cpp,
+// book_file_win32.cpp, chosen by CMake); the save is written once (book_file.cpp)
+// over the system calls of book_file_system.h.
 #pragma once
 
+#include "platform/book_writer.h"
 #include "platform/platform.h"
 
-#include <cstddef>
 #include <functional>
-#include <string>
 #include <utility>
 
 namespace vellum::platform {
 
-// Receives the next `size` bytes of a new book; false stops the save.
-using BookWriter = std::function<bool(const void* data, std::size_t size)>;
 // Writes a whole new book through the writer it is given, in order; false when it
 // could not. A save may call it at most once.
 using BookProducer = std::function<bool(const BookWriter& write)>;
@@ -61,15 +59,14 @@ BookLock lockBook(const char* path, int waitMs = kBookLockWaitMs);
 // and the space is reserved. True when the book holds the new content and it is on
 // disk. On false the book is byte for byte as it was (in place, the old content is
 // written back when the new could not be written whole). The caller holds the lock.
+//
+// Where the book is read: a packing run that splices the book opens it four times,
+// one after another: for its writer lock (lockBook; on Windows only to find its real
+// path), to load the document, and to scan its bytes and then copy them around the
+// changes (both in spliceBook, which `produce` calls). Written in place, the book is
+// opened once more, to be read whole and overwritten; on Windows the save also opens
+// it first, without reading, to find its real path. A book whose size changed
+// between the scan and the copy is not spliced.
 bool saveBookFile(const char* path, const BookProducer& produce);
-
-// What both implementations share.
-namespace detail {
-// The whole non-empty content `produce` writes, collected in memory.
-bool collectContent(const BookProducer& produce, std::string& content);
-// The `size` bytes of `file` from where it stands; false when they cannot be read
-// or the file holds more.
-bool readWhole(const File& file, std::size_t size, std::string& out);
-}  // namespace detail
 
 }  // namespace vellum::platform

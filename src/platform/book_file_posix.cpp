@@ -1,5 +1,6 @@
 #include "platform/book_file.h"
 
+#include "platform/book_file_system.h"
 #include "platform/fault_seam.h"
 
 #include <algorithm>
@@ -32,15 +33,15 @@ bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 // ---- The lock ----
 
-bool lockNow(int descriptor, bool& unsupported) {
-    unsupported = false;
+enum class Locking { locked, busy, unsupported };
+
+Locking lockNow(int descriptor) {
     for (;;) {
-        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return true;
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return Locking::locked;
         if (errno == EINTR) continue;
-        // A file system without locks cannot keep writers apart; saving goes on as
-        // it did before there was a lock.
-        unsupported = errno != EWOULDBLOCK;
-        return unsupported;
+        // A file system without locks cannot keep writers apart; saving goes on
+        // without one.
+        return errno == EWOULDBLOCK ? Locking::busy : Locking::unsupported;
     }
 }
 
@@ -59,12 +60,12 @@ BookLock lockBook(const char* path, int waitMs) {
         struct stat locked;
         if (!book.isOpen() || ::fstat(fd(book), &locked) != 0 || !S_ISREG(locked.st_mode))
             return BookLock(File(), BookLock::State::cannotOpen);
-        bool unsupported = false;
-        if (lockNow(fd(book), unsupported)) {
+        Locking locking = lockNow(fd(book));
+        if (locking != Locking::busy) {
             // Another writer may have put a new file in the book's place while this one
             // waited on the old file; the lock counts only on the file the path names.
             struct stat named;
-            if (unsupported || (::stat(path, &named) == 0 && sameFile(named, locked)))
+            if (locking == Locking::unsupported || (::stat(path, &named) == 0 && sameFile(named, locked)))
                 return BookLock(std::move(book), BookLock::State::held);
             if (Clock::now() < deadline) continue;
         }
@@ -76,40 +77,9 @@ BookLock lockBook(const char* path, int waitMs) {
     }
 }
 
+namespace system {
+
 namespace {
-
-// ---- Small checked calls ----
-
-bool writeAt(int descriptor, const char* data, std::size_t size, off_t offset) {
-    while (size > 0) {
-        if (faultHit(Fault::write)) return false;
-        ssize_t n = ::pwrite(descriptor, data, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
-
-bool truncateTo(int descriptor, off_t size) {
-    int result;
-    do {
-        result = ::ftruncate(descriptor, size);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
-void syncFolder(const std::string& folder) {
-    // Makes the new name durable; the book is already replaced, so a failure here has
-    // nothing left to undo.
-    int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor == -1) return;
-    ::fsync(descriptor);
-    ::close(descriptor);
-}
 
 // The names of a file's extended attributes (an ACL is one of them), from `list`
 // (listxattr or flistxattr). False when they cannot be read.
@@ -174,23 +144,6 @@ bool copyAttributes(const std::string& book, int target) {
     return true;
 }
 
-// Owner and group first (a change of owner clears the set-id bits), then the
-// attributes (an ACL among them), then the mode, which also sets the ACL's mask
-// back to what the book has. False when the system refuses any of it.
-bool carryOver(const std::string& book, const struct stat& from, int target) {
-    if (faultHit(Fault::carry)) return false;
-    struct stat now;
-    if (::fstat(target, &now) != 0) return false;
-    if ((now.st_uid != from.st_uid || now.st_gid != from.st_gid) && ::fchown(target, from.st_uid, from.st_gid) != 0)
-        return false;
-    if (!copyAttributes(book, target)) return false;
-    if (::fchmod(target, from.st_mode & 07777) != 0 || ::fstat(target, &now) != 0) return false;
-    // Without the privilege, the system drops a set-group-id bit quietly.
-    return now.st_uid == from.st_uid && now.st_gid == from.st_gid && (now.st_mode & 07777) == (from.st_mode & 07777);
-}
-
-// ---- The new file's names ----
-
 constexpr char kTempPrefix[] = ".vellum-";
 
 std::string tempName(const std::string& folder) {
@@ -202,7 +155,8 @@ std::string tempName(const std::string& folder) {
 }
 
 // The process that made a file named as a new book file, or 0 when the name is no
-// such name. Earlier versions put the book's name in front; those count too.
+// such name. A name with more in front of the mark ("book.fb2.vellum-<pid>-<n>.tmp")
+// counts too.
 pid_t tempOwner(const char* name) {
     const char* mark = std::strstr(name, kTempPrefix);
     for (const char* next = mark; next != nullptr; next = std::strstr(next + 1, kTempPrefix)) mark = next;
@@ -215,71 +169,6 @@ pid_t tempOwner(const char* name) {
     std::strtoul(p, &end, 10);
     if (end == p || std::strcmp(end, ".tmp") != 0) return 0;
     return static_cast<pid_t>(pid);
-}
-
-// Removes the new book files that runs killed before their end left in `folder`: a
-// name of ours whose process is gone and that no process holds locked (a process
-// alive in another PID namespace still holds its lock).
-void removeLeftovers(const std::string& folder) {
-    DIR* listing = ::opendir(folder.c_str());
-    if (listing == nullptr) return;
-    while (const dirent* entry = ::readdir(listing)) {
-        pid_t owner = tempOwner(entry->d_name);
-        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
-        std::string path = folder + "/" + entry->d_name;
-        File stray(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat st;
-        bool unused = false;
-        if (stray.isOpen() && ::fstat(fd(stray), &st) == 0 && S_ISREG(st.st_mode) &&
-            ::flock(fd(stray), LOCK_EX | LOCK_NB) == 0)
-            unused = true;
-        if (unused) ::unlink(path.c_str());
-    }
-    ::closedir(listing);
-}
-
-// A new file in `folder`: unnamed until it is complete where the file system allows
-// it (a killed run then leaves nothing), else under a short name of its own.
-struct NewFile {
-    NewFile() = default;
-    NewFile(const NewFile&) = delete;
-    NewFile& operator=(const NewFile&) = delete;
-    ~NewFile() { discard(); }
-
-    // Removes a named new file that did not take the book's place.
-    void discard() {
-        file.close();
-        if (!name.empty()) ::unlink(name.c_str());
-        name.clear();
-    }
-
-    File file;
-    std::string name;  // empty while unnamed
-};
-
-// False with errno set when no new file can be made.
-bool createNewFile(const std::string& folder, NewFile& out) {
-    if (faultHit(Fault::create)) {
-        errno = ENOSPC;
-        return false;
-    }
-    if (!faultHit(Fault::unnamed)) {
-        out.file = File(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-        // Older kernels and some file systems have no unnamed files.
-        if (!out.file.isOpen() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
-    }
-    for (int attempt = 0; !out.file.isOpen() && attempt < 100; ++attempt) {
-        out.name = tempName(folder);
-        out.file = File(::open(out.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!out.file.isOpen()) {
-            out.name.clear();
-            if (errno != EEXIST) return false;
-        }
-    }
-    if (!out.file.isOpen()) return false;
-    // Held until the file is closed, so that no other run takes it for a leftover.
-    ::flock(fd(out.file), LOCK_EX | LOCK_NB);
-    return true;
 }
 
 // Gives an unnamed new file a short name of its own in `folder`.
@@ -302,103 +191,159 @@ bool nameNewFile(const std::string& folder, NewFile& file) {
     return false;
 }
 
-// ---- The two ways of saving ----
-
-enum class Outcome { saved, failed, inPlace };
-
-// A new file standing for the book takes its place in one step.
-Outcome replaceBook(const std::string& book, const std::string& folder, const struct stat& st,
-                    const BookProducer& produce) {
-    removeLeftovers(folder);
-    NewFile temp;
-    if (!createNewFile(folder, temp)) {
-        // A folder the user cannot write to still lets the book itself be written.
-        return errno == EACCES || errno == EPERM ? Outcome::inPlace : Outcome::failed;
-    }
-    if (!carryOver(book, st, fd(temp.file))) {
-        temp.discard();
-        return Outcome::inPlace;
-    }
-    int target = fd(temp.file);
-    BookWriter write = [&](const void* data, std::size_t size) { return writeAll(temp.file, data, size); };
-    bool written = produce(write);
-    // Writing drops the set-id bits of a file whose writer lacks the privilege.
-    struct stat now;
-    written = written && ::fstat(target, &now) == 0 &&
-              ((now.st_mode & 07777) == (st.st_mode & 07777) || ::fchmod(target, st.st_mode & 07777) == 0);
-    if (!written || !flushToDisk(temp.file) || faultHit(Fault::rename) ||
-        (temp.name.empty() && !nameNewFile(folder, temp)) || ::rename(temp.name.c_str(), book.c_str()) != 0) {
-        temp.discard();
-        return Outcome::failed;
-    }
-    temp.name.clear();
-    syncFolder(folder);
-    return Outcome::saved;
-}
-
-// Writes `old` back over a book whose overwriting failed.
-void restore(int descriptor, const std::string& old) {
-    if (writeAt(descriptor, old.data(), old.size(), 0) && truncateTo(descriptor, static_cast<off_t>(old.size())))
-        ::fsync(descriptor);
-}
-
-// The book itself is overwritten: the new content is complete in memory first, the
-// space is reserved, and only then is the book written from its start.
-bool overwriteBook(const std::string& book, const struct stat& st, const BookProducer& produce) {
-    std::string content;
-    if (!detail::collectContent(produce, content)) return false;
-
-    File file(::open(book.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    struct stat now;
-    if (!file.isOpen() || ::fstat(fd(file), &now) != 0 || !sameFile(now, st)) return false;
-    // The old content, to be written back should the book's writing fail halfway.
-    std::string old;
-    if (!detail::readWhole(file, static_cast<std::size_t>(now.st_size), old)) return false;
-    int target = fd(file);
-    auto oldSize = static_cast<off_t>(old.size());
-    auto newSize = static_cast<off_t>(content.size());
-
-    // Reserving: where the file system can, the whole extent; where the book grows,
-    // its new tail is written first, so a full disk or a size limit is met before
-    // any byte of the book changes.
-    if (faultHit(Fault::reserve) ||
-        (::fallocate(target, FALLOC_FL_KEEP_SIZE, 0, newSize) != 0 && errno != EOPNOTSUPP && errno != ENOSYS) ||
-        (newSize > oldSize &&
-         !writeAt(target, content.data() + oldSize, content.size() - old.size(), oldSize))) {
-        truncateTo(target, oldSize);  // gives back what was reserved
-        return false;
-    }
-    if (!writeAt(target, content.data(), std::min(content.size(), old.size()), 0) ||
-        (newSize < oldSize && !truncateTo(target, newSize)) || !flushToDisk(file)) {
-        restore(target, old);
-        return false;
-    }
-    // Writing drops the set-id bits of a book whose writer lacks the privilege; its
-    // owner may set them again.
-    if (::fstat(target, &now) == 0 && (now.st_mode & 07777) != (st.st_mode & 07777))
-        ::fchmod(target, st.st_mode & 07777);
-    return true;
+// A folder the user may not write to lets no new file be made there, though the
+// book itself may be writable.
+NewFileResult refused(int error) {
+    return error == EACCES || error == EPERM ? NewFileResult::denied : NewFileResult::failed;
 }
 
 }  // namespace
 
-bool saveBookFile(const char* path, const BookProducer& produce) {
-    if (path == nullptr) return false;
-    // The book a symbolic link names is the one saved; the link stays as it is.
+std::optional<BookPlace> findBook(const char* path) {
     char resolved[PATH_MAX];
-    if (::realpath(path, resolved) == nullptr) return false;
-    std::string book(resolved);
+    if (::realpath(path, resolved) == nullptr) return std::nullopt;
+    BookPlace book;
+    book.path = resolved;
     struct stat st;
-    if (::stat(book.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    std::size_t cut = book.rfind('/');
-    std::string folder = cut == 0 ? "/" : book.substr(0, cut);
-
-    // A new file cannot stand for one of several names of a book.
-    if (st.st_nlink == 1) {
-        Outcome outcome = replaceBook(book, folder, st, produce);
-        if (outcome != Outcome::inPlace) return outcome == Outcome::saved;
-    }
-    return overwriteBook(book, st, produce);
+    if (::stat(book.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    std::size_t cut = book.path.rfind('/');
+    book.folder = cut == 0 ? "/" : book.path.substr(0, cut);
+    book.links = st.st_nlink;
+    book.device = st.st_dev;
+    book.file = st.st_ino;
+    book.owner = st.st_uid;
+    book.group = st.st_gid;
+    book.mode = st.st_mode & 07777;
+    return book;
 }
+
+// ---- One-step replacement ----
+
+// Removes the new book files that runs killed before their end left in `folder`: a
+// name of ours whose process is gone and that no process holds locked (a process
+// alive in another PID namespace still holds its lock).
+void removeLeftovers(const std::string& folder) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* entry = ::readdir(listing)) {
+        pid_t owner = tempOwner(entry->d_name);
+        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        std::string path = folder + "/" + entry->d_name;
+        File stray(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        bool unused = false;
+        if (stray.isOpen() && ::fstat(fd(stray), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::flock(fd(stray), LOCK_EX | LOCK_NB) == 0)
+            unused = true;
+        if (unused) ::unlink(path.c_str());
+    }
+    ::closedir(listing);
+}
+
+void discardNewFile(NewFile& file) {
+    file.file.close();
+    if (!file.name.empty()) ::unlink(file.name.c_str());
+    file.name.clear();
+}
+
+NewFileResult makeNewFile(const std::string& folder, NewFile& out) {
+    if (!faultHit(Fault::unnamed)) {
+        out.file = File(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        // Some kernels and file systems have no unnamed files.
+        if (!out.file.isOpen() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return refused(errno);
+    }
+    for (int attempt = 0; !out.file.isOpen() && attempt < 100; ++attempt) {
+        out.name = tempName(folder);
+        out.file = File(::open(out.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!out.file.isOpen()) {
+            out.name.clear();
+            if (errno != EEXIST) return refused(errno);
+        }
+    }
+    if (!out.file.isOpen()) return NewFileResult::failed;
+    // Held until the file is closed, so that no other run takes it for a leftover.
+    ::flock(fd(out.file), LOCK_EX | LOCK_NB);
+    return NewFileResult::made;
+}
+
+// Owner and group first (a change of owner clears the set-id bits), then the
+// attributes (an ACL among them), then the mode, which also sets the ACL's mask
+// back to what the book has.
+bool carryOver(const BookPlace& book, const NewFile& file) {
+    int target = fd(file.file);
+    struct stat now;
+    if (::fstat(target, &now) != 0) return false;
+    if ((now.st_uid != book.owner || now.st_gid != book.group) && ::fchown(target, book.owner, book.group) != 0)
+        return false;
+    if (!copyAttributes(book.path, target)) return false;
+    if (::fchmod(target, book.mode) != 0 || ::fstat(target, &now) != 0) return false;
+    // Without the privilege, the system drops a set-group-id bit quietly.
+    return now.st_uid == book.owner && now.st_gid == book.group && (now.st_mode & 07777) == book.mode;
+}
+
+bool keepMode(const BookPlace& book, const File& file) {
+    struct stat now;
+    if (::fstat(fd(file), &now) != 0) return false;
+    return (now.st_mode & 07777) == book.mode || ::fchmod(fd(file), book.mode) == 0;
+}
+
+bool finishNewFile(NewFile&) { return true; }
+
+bool putInPlace(const BookPlace& book, NewFile& file) {
+    if ((file.name.empty() && !nameNewFile(book.folder, file)) || ::rename(file.name.c_str(), book.path.c_str()) != 0)
+        return false;
+    file.name.clear();
+    // Makes the new name durable; the book is already replaced, so a failure here has
+    // nothing left to undo.
+    int folder = ::open(book.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder != -1) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+// ---- Writing in place ----
+
+OpenedBook openInPlace(const BookPlace& book) {
+    OpenedBook opened;
+    File file(::open(book.path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    struct stat now;
+    if (!file.isOpen() || ::fstat(fd(file), &now) != 0 || now.st_dev != book.device || now.st_ino != book.file)
+        return opened;
+    opened.file = std::move(file);
+    opened.size = static_cast<std::uint64_t>(now.st_size);
+    return opened;
+}
+
+bool reserve(const File& file, std::uint64_t, std::uint64_t newSize) {
+    return ::fallocate(fd(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(newSize)) == 0 || errno == EOPNOTSUPP ||
+           errno == ENOSYS;
+}
+
+bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
+    const char* p = static_cast<const char*>(data);
+    auto at = static_cast<off_t>(offset);
+    while (size > 0) {
+        if (faultHit(Fault::write)) return false;
+        ssize_t n = ::pwrite(fd(file), p, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+bool setEnd(const File& file, std::uint64_t size) {
+    int result;
+    do {
+        result = ::ftruncate(fd(file), static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+}  // namespace system
 
 }  // namespace vellum::platform

@@ -1,5 +1,6 @@
 #include "platform/book_file.h"
 
+#include "platform/book_file_system.h"
 #include "platform/fault_seam.h"
 #include "platform/text.h"
 
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace vellum::platform {
@@ -22,11 +24,6 @@ File adopt(HANDLE handle) { return File(reinterpret_cast<std::intptr_t>(handle))
 const wchar_t* wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
-}
 
 // The book's real path, symbolic links followed; empty when the book cannot be
 // opened. `info` receives what the file is.
@@ -76,16 +73,17 @@ BookLock lockBook(const char* path, int waitMs) {
     return BookLock(std::move(mutex), BookLock::State::held);
 }
 
+namespace system {
+
 namespace {
 
-// ---- The new file's names ----
-
-std::u16string tempName(const std::u16string& folder) {
+// The name of a new file in `folder` (which ends in a separator), in UTF-16.
+std::u16string tempName(const std::string& folder) {
     static std::atomic<unsigned> counter{0};
     char name[64];
     std::snprintf(name, sizeof name, "~vellum-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                   counter.fetch_add(1));
-    return folder + std::u16string(name, name + std::char_traits<char>::length(name));
+    return utf16FromUtf8(folder + name);
 }
 
 bool processAlive(DWORD id) {
@@ -95,64 +93,6 @@ bool processAlive(DWORD id) {
     bool alive = !GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
     CloseHandle(process);
     return alive;
-}
-
-// Removes the new book files that runs killed before their end left in `folder`
-// (ending in a separator): a name of ours whose process is gone. A file some process
-// still holds open refuses the deletion.
-void removeLeftovers(const std::u16string& folder) {
-    std::u16string pattern = folder + u"~vellum-*.tmp";
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(wide(pattern), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        unsigned long pid = 0;
-        unsigned counter = 0;
-        char tail[8] = {};
-        std::string name = utf8FromUtf16(reinterpret_cast<const char16_t*>(found.cFileName));
-        if (std::sscanf(name.c_str(), "~vellum-%lx-%x%7s", &pid, &counter, tail) != 3 ||
-            std::string(tail) != ".tmp" || pid == GetCurrentProcessId() || processAlive(pid))
-            continue;
-        DeleteFileW(wide(folder + reinterpret_cast<const char16_t*>(found.cFileName)));
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
-// A new file under a short name of its own in `folder`; removed on destruction unless
-// it took the book's place.
-struct NewFile {
-    NewFile() = default;
-    NewFile(const NewFile&) = delete;
-    NewFile& operator=(const NewFile&) = delete;
-    ~NewFile() { discard(); }
-
-    void discard() {
-        file.close();
-        if (!name.empty()) DeleteFileW(wide(name));
-        name.clear();
-    }
-
-    File file;
-    std::u16string name;
-};
-
-// False with the last error set when no new file can be made.
-bool createNewFile(const std::u16string& folder, NewFile& out) {
-    if (faultHit(Fault::create)) {
-        SetLastError(ERROR_DISK_FULL);
-        return false;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        out.name = tempName(folder);
-        out.file = adopt(CreateFileW(wide(out.name), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (out.file.isOpen()) return true;
-        DWORD error = GetLastError();
-        out.name.clear();
-        SetLastError(error);
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-    }
-    return false;
 }
 
 // Gives the new file `source` the plain attributes of the book `target`.
@@ -165,8 +105,8 @@ bool keepAttributes(const std::u16string& source, const std::u16string& target) 
     return SetFileAttributesW(wide(source), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
-// The way the book was replaced before: the new file takes the book's plain
-// attributes and its name. The book's ACL, streams and creation time are lost.
+// Moves the new file over the book, giving it the book's plain attributes first. The
+// book's ACL, streams and creation time are not carried.
 bool moveOver(const std::u16string& source, const std::u16string& target) {
     return keepAttributes(source, target) &&
            MoveFileExW(wide(source), wide(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -183,46 +123,137 @@ bool underWine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-// ---- The two ways of saving ----
+}  // namespace
 
-enum class Outcome { saved, failed, inPlace };
+std::optional<BookPlace> findBook(const char* path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    std::u16string real = finalPath(utf16FromUtf8(path), info);
+    if (real.empty()) return std::nullopt;
+    BookPlace book;
+    book.path = utf8FromUtf16(real);
+    // A name that UTF-8 cannot hold (a lone surrogate) would name another file.
+    if (utf16FromUtf8(book.path) != real) return std::nullopt;
+    std::size_t cut = book.path.find_last_of("\\/");
+    book.folder = cut == std::string::npos ? std::string() : book.path.substr(0, cut + 1);
+    book.links = info.nNumberOfLinks;
+    book.device = info.dwVolumeSerialNumber;
+    book.file = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return book;
+}
 
-// A new file takes the book's place: ReplaceFileW carries the book's ACL, creation
-// time, attributes and streams over to it.
-Outcome replaceBook(const std::u16string& book, const std::u16string& folder, const BookProducer& produce) {
-    removeLeftovers(folder);
-    NewFile temp;
-    if (!createNewFile(folder, temp)) {
-        // A folder the user cannot write to still lets the book itself be written.
-        return GetLastError() == ERROR_ACCESS_DENIED ? Outcome::inPlace : Outcome::failed;
+// ---- One-step replacement ----
+
+// Removes the new book files that runs killed before their end left in `folder`: a
+// name of ours whose process is gone. A file some process still holds open refuses
+// the deletion.
+void removeLeftovers(const std::string& folder) {
+    std::u16string where = utf16FromUtf8(folder);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(where + u"~vellum-*.tmp"), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        unsigned long pid = 0;
+        unsigned counter = 0;
+        char tail[8] = {};
+        std::string name = utf8FromUtf16(reinterpret_cast<const char16_t*>(found.cFileName));
+        if (std::sscanf(name.c_str(), "~vellum-%lx-%x%7s", &pid, &counter, tail) != 3 ||
+            std::string(tail) != ".tmp" || pid == GetCurrentProcessId() || processAlive(pid))
+            continue;
+        DeleteFileW(wide(where + reinterpret_cast<const char16_t*>(found.cFileName)));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+void discardNewFile(NewFile& file) {
+    file.file.close();
+    if (!file.name.empty()) DeleteFileW(wide(utf16FromUtf8(file.name)));
+    file.name.clear();
+}
+
+// The new file has a short name of its own from the start.
+NewFileResult makeNewFile(const std::string& folder, NewFile& out) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::u16string name = tempName(folder);
+        out.file = adopt(CreateFileW(wide(name), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (out.file.isOpen()) {
+            out.name = utf8FromUtf16(name);
+            return NewFileResult::made;
+        }
+        DWORD error = GetLastError();
+        // A folder the user may not write to lets no new file be made there, though
+        // the book itself may be writable.
+        if (error == ERROR_ACCESS_DENIED) return NewFileResult::denied;
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return NewFileResult::failed;
     }
-    if (faultHit(Fault::carry)) return Outcome::inPlace;
-    BookWriter write = [&](const void* data, std::size_t size) { return writeAll(temp.file, data, size); };
-    if (!produce(write) || !flushToDisk(temp.file) || !temp.file.close() || faultHit(Fault::rename))
-        return Outcome::failed;
+    return NewFileResult::failed;
+}
+
+// ReplaceFileW carries the book's ACL, creation time, attributes and streams.
+bool carryOver(const BookPlace&, const NewFile&) { return true; }
+
+bool keepMode(const BookPlace&, const File&) { return true; }
+
+bool finishNewFile(NewFile& file) { return file.file.close(); }
+
+bool putInPlace(const BookPlace& place, NewFile& file) {
+    const std::u16string book = utf16FromUtf8(place.path);
+    const std::u16string temp = utf16FromUtf8(file.name);
     // ReplaceFileW carries the ACL, creation time and streams; the plain attributes
     // go over first all the same. Wine's ReplaceFileW removes the book before it moves
     // the new file in, so that for a moment there is no book for a reader or the next
     // writer to open, and it carries nothing over: there the new file is moved over
     // the book at once.
-    keepAttributes(temp.name, book);
+    keepAttributes(temp, book);
     bool wine = underWine();
     // A reader that opened the book without sharing its deletion holds the
     // replacement off until it is done.
     for (int attempt = 0;; ++attempt) {
-        if (wine ? moveOver(temp.name, book) : ReplaceFileW(wide(book), wide(temp.name), nullptr, 0, nullptr, nullptr)) {
-            temp.name.clear();
-            return Outcome::saved;
+        if (wine ? moveOver(temp, book) : ReplaceFileW(wide(book), wide(temp), nullptr, 0, nullptr, nullptr)) {
+            file.name.clear();
+            return true;
         }
         if (!passing(GetLastError()) || attempt == 100) break;
         Sleep(20);
     }
     // Where ReplaceFileW cannot work (some file systems and network shares), the new
-    // file is moved over the book as before.
-    if (wine || GetFileAttributesW(wide(temp.name)) == INVALID_FILE_ATTRIBUTES || !moveOver(temp.name, book))
-        return Outcome::failed;
-    temp.name.clear();
-    return Outcome::saved;
+    // file is moved over the book.
+    if (wine || GetFileAttributesW(wide(temp)) == INVALID_FILE_ATTRIBUTES || !moveOver(temp, book)) return false;
+    file.name.clear();
+    return true;
+}
+
+// ---- Writing in place ----
+
+OpenedBook openInPlace(const BookPlace& book) {
+    OpenedBook opened;
+    File file = adopt(CreateFileW(wide(utf16FromUtf8(book.path)), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION now;
+    std::uint64_t size = 0;
+    if (!file.isOpen() || !GetFileInformationByHandle(handleOf(file), &now) ||
+        now.dwVolumeSerialNumber != book.device ||
+        (static_cast<std::uint64_t>(now.nFileIndexHigh) << 32 | now.nFileIndexLow) != book.file ||
+        !fileSize(file, size))
+        return opened;
+    opened.file = std::move(file);
+    opened.size = size;
+    return opened;
+}
+
+// The clusters for the new size where the book grows.
+bool reserve(const File& file, std::uint64_t oldSize, std::uint64_t newSize) {
+    if (newSize <= oldSize) return true;
+    FILE_ALLOCATION_INFO allocation{};
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(newSize);
+    return SetFileInformationByHandle(handleOf(file), FileAllocationInfo, &allocation, sizeof allocation) ||
+           GetLastError() != ERROR_DISK_FULL;
+}
+
+bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) && writeAll(file, data, size);
 }
 
 bool setEnd(const File& file, std::uint64_t size) {
@@ -231,73 +262,6 @@ bool setEnd(const File& file, std::uint64_t size) {
     return SetFileInformationByHandle(handleOf(file), FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
-bool writeAt(const File& file, const char* data, std::size_t size, std::uint64_t offset) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) && writeAll(file, data, size);
-}
-
-
-// The book itself is overwritten: the new content is complete in memory first, the
-// space is reserved, and only then is the book written from its start.
-bool overwriteBook(const std::u16string& book, const BY_HANDLE_FILE_INFORMATION& before,
-                   const BookProducer& produce) {
-    std::string content;
-    if (!detail::collectContent(produce, content)) return false;
-
-    File file = adopt(CreateFileW(wide(book), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    BY_HANDLE_FILE_INFORMATION now;
-    std::uint64_t oldSize = 0;
-    if (!file.isOpen() || !GetFileInformationByHandle(handleOf(file), &now) || !sameFile(now, before) ||
-        !fileSize(file, oldSize))
-        return false;
-    // The old content, to be written back should the book's writing fail halfway.
-    std::string old;
-    if (!detail::readWhole(file, static_cast<std::size_t>(oldSize), old)) return false;
-    std::uint64_t newSize = content.size();
-
-    // Reserving: the clusters for the new size where the book grows, and its new tail
-    // written first, so a full disk is met before any byte of the book changes.
-    if (newSize > oldSize) {
-        FILE_ALLOCATION_INFO allocation{};
-        allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(newSize);
-        bool reserved = !faultHit(Fault::reserve) &&
-                        (SetFileInformationByHandle(handleOf(file), FileAllocationInfo, &allocation, sizeof allocation) ||
-                         GetLastError() != ERROR_DISK_FULL) &&
-                        writeAt(file, content.data() + oldSize, content.size() - old.size(), oldSize);
-        if (!reserved) {
-            setEnd(file, oldSize);
-            return false;
-        }
-    } else if (faultHit(Fault::reserve)) {
-        return false;
-    }
-    if (!writeAt(file, content.data(), std::min(content.size(), old.size()), 0) ||
-        (newSize < oldSize && !setEnd(file, newSize)) || !flushToDisk(file)) {
-        if (writeAt(file, old.data(), old.size(), 0) && setEnd(file, oldSize)) FlushFileBuffers(handleOf(file));
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool saveBookFile(const char* path, const BookProducer& produce) {
-    if (path == nullptr) return false;
-    // The book a symbolic link names is the one saved; the link stays as it is.
-    BY_HANDLE_FILE_INFORMATION info;
-    std::u16string book = finalPath(utf16FromUtf8(path), info);
-    if (book.empty()) return false;
-    std::size_t cut = book.find_last_of(u"\\/");
-    std::u16string folder = cut == std::u16string::npos ? std::u16string() : book.substr(0, cut + 1);
-
-    // A new file cannot stand for one of several names of a book.
-    if (info.nNumberOfLinks == 1) {
-        Outcome outcome = replaceBook(book, folder, produce);
-        if (outcome != Outcome::inPlace) return outcome == Outcome::saved;
-    }
-    return overwriteBook(book, info, produce);
-}
+}  // namespace system
 
 }  // namespace vellum::platform
