@@ -1,7 +1,7 @@
 #include "platform/book_file.h"
 
 #include "platform/fault_seam.h"
-#include "platform/text.h"
+#include "text/unicode.h"
 
 #include <windows.h>
 
@@ -58,7 +58,7 @@ void BookLock::release() {
 BookLock lockBook(const char* path, int waitMs) {
     if (faultHit(Fault::lock)) return BookLock(File(), BookLock::State::busy);
     BY_HANDLE_FILE_INFORMATION info;
-    std::u16string book = finalPath(utf16FromUtf8(path), info);
+    std::u16string book = finalPath(text::utf16FromUtf8(path), info);
     if (book.empty()) return BookLock(File(), BookLock::State::cannotOpen);
     std::u16string upper(book.size(), u'\0');
     if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide(book), static_cast<int>(book.size()),
@@ -109,7 +109,7 @@ void removeLeftovers(const std::u16string& folder) {
         unsigned long pid = 0;
         unsigned counter = 0;
         char tail[8] = {};
-        std::string name = utf8FromUtf16(reinterpret_cast<const char16_t*>(found.cFileName));
+        std::string name = text::utf8FromUtf16(reinterpret_cast<const char16_t*>(found.cFileName));
         if (std::sscanf(name.c_str(), "~vellum-%lx-%x%7s", &pid, &counter, tail) != 3 ||
             std::string(tail) != ".tmp" || pid == GetCurrentProcessId() || processAlive(pid))
             continue;
@@ -287,7 +287,7 @@ bool saveBookFile(const char* path, const BookProducer& produce) {
     if (path == nullptr) return false;
     // The book a symbolic link names is the one saved; the link stays as it is.
     BY_HANDLE_FILE_INFORMATION info;
-    std::u16string book = finalPath(utf16FromUtf8(path), info);
+    std::u16string book = finalPath(text::utf16FromUtf8(path), info);
     if (book.empty()) return false;
     std::size_t cut = book.find_last_of(u"\\/");
     std::u16string folder = cut == std::u16string::npos ? std::u16string() : book.substr(0, cut + 1);

@@ -1,7 +1,7 @@
 // What the command-line host needs from the system it runs on: loading the plug-in
 // module, preparing the calling thread, files and folders, the terminal, and the
-// host conventions that differ between platforms (entry dates, name comparison,
-// file names the system accepts). One implementation per platform, chosen by CMake
+// host conventions that differ between platforms (entry dates, file names the
+// system accepts; text and name comparison are the text layer's). One implementation per platform, chosen by CMake
 // (host_posix.cpp, host_win32.cpp). Every path, name and message is UTF-8 here; the
 // Windows implementation turns paths into UTF-16 at each system call.
 #pragma once
@@ -113,16 +113,6 @@ struct DateTime {
 // MS-DOS packed date and time on Windows.
 DateTime decodeFileTime(std::int32_t fileTime);
 
-// Compares two names without regard to letter case, as the file manager (and the
-// plug-in) compare entry names.
-bool sameName(const std::string& a, const std::string& b);
-// The text of the plug-in's 8-bit functions: the ANSI code page on Windows (a
-// character it cannot hold becomes "?"), UTF-8 on Linux.
-std::string toHostText(const std::string& utf8);
-std::string fromHostText(const std::string& hostText);
-// A name as the plug-in writes it into files.bbs, in its 8-bit text: there a
-// character the code page cannot hold is a space.
-std::string indexName(const std::string& utf8);
 // Makes a single file name acceptable to this system's file names, after the common
 // rules have removed separators: on Windows the reserved characters, device names
 // and trailing dots and spaces; nothing on Linux.

@@ -1,6 +1,8 @@
 #include "output.h"
 
 #include "host.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 #include "vellum.h"
 
 #include <cerrno>
@@ -49,31 +51,25 @@ std::string jsonString(const std::string& utf8) {
     std::string out = "\"";
     for (std::size_t i = 0; i < utf8.size();) {
         auto c = static_cast<unsigned char>(utf8[i]);
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
-            ++i;
+        if (c >= 0x80) {
+            std::size_t start = i;
+            if (text::decodeUtf8(utf8, i))
+                out.append(utf8, start, i - start);
+            else
+                text::appendUtf8(out, text::kReplacement);
             continue;
         }
-        int length = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool valid = length > 0 && i + static_cast<std::size_t>(length) <= utf8.size();
-        for (int k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]) & 0xC0) == 0x80;
-        if (valid) {
-            out.append(utf8, i, static_cast<std::size_t>(length));
-            i += static_cast<std::size_t>(length);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
         } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
+            out += static_cast<char>(c);
         }
+        ++i;
     }
     return out + "\"";
 }
@@ -129,13 +125,14 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return folder + host::separator() + name;
 }
 
-int openFailed(const std::string& book, int code, bool eightBit) {
+int openFailed(const PluginExports& api, const std::string& book, int code) {
     std::string why;
     switch (code) {
     case E_BAD_ARCHIVE: why = "not a FictionBook book"; break;
     case E_NO_MEMORY: why = "out of memory"; break;
     case E_EOPEN:
-        if (eightBit && host::fromHostText(host::toHostText(book)) != book) {
+        // The 8-bit functions take the name in the code page.
+        if (!api.unicode() && !text::toCodePage(book, text::Unheld::question).exact) {
             why = "its name does not fit the system code page, in which the plug-in's 8-bit functions take it";
             break;
         }

@@ -18,7 +18,7 @@ void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Text for the terminal: control characters shown as "?".
 std::string printable(std::string text);
-// A JSON string: UTF-8 text escaped; bytes that are not UTF-8 become U+FFFD.
+// A JSON string: UTF-8 text escaped, invalid UTF-8 read as text/unicode.h says.
 std::string jsonString(const std::string& utf8);
 
 // Writes bytes to standard output; false (after a message, unless the reader has
@@ -51,9 +51,8 @@ struct TempFile {
 std::string joinPath(const std::string& folder, const std::string& name);
 
 // Why a book did not open, from OpenArchive's result and what the system says of the
-// file, told on standard error; the exit status that goes with it. `eightBit`: the
-// plug-in's 8-bit functions were called, which take the name in the code page.
-int openFailed(const std::string& book, int code, bool eightBit);
+// file, told on standard error; the exit status that goes with it.
+int openFailed(const PluginExports& api, const std::string& book, int code);
 // A listing that ReadHeader broke off with `code`.
 int listingFailed(const std::string& book, int code);
 // Why an entry could not be extracted to `target`.
