@@ -26,6 +26,46 @@ Node currentElement(const BookArchive& archive) {
     return node;
 }
 
+// Decodes Base64 `text` into a new file at `targetPath`.
+Status decodeBinaryToFile(std::string_view text, const std::string& targetPath, ProgressSink* progress) {
+    // Allocated before the file exists: running out of memory must not leave an
+    // empty file behind.
+    std::vector<unsigned char> block(kProgressBlock);
+    ProgressReporter reporter(progress, targetPath);
+    platform::File file = platform::createForWriting(targetPath.c_str());
+    if (!file.isOpen()) return Status::closeFailed;
+
+    // One write and one report per block. A block the decoder does not fill is the
+    // last: the bytes of an unfinished last group (k characters give k - 1 bytes)
+    // join it, so a file's reports add up to its size.
+    Base64Decoder decoder(text);
+    for (bool more = true; more;) {
+        std::size_t n = decoder.next(block.data(), block.size());
+        more = n == block.size();
+        if (!more) n += decoder.tail(block.data() + n);
+        if (n == 0) break;
+        if (!platform::writeAll(file, block.data(), n)) return discard(file, targetPath, Status::writeFailed);
+        if (!reporter.tell(static_cast<std::int64_t>(n))) return discard(file, targetPath, Status::aborted);
+    }
+    if (!file.close()) return discard(file, targetPath, Status::writeFailed);
+    return Status::ok;
+}
+
+// Writes `text` into a new file at `targetPath`, one report per chunk.
+Status writeTextFile(std::string_view text, const std::string& targetPath, ProgressSink* progress) {
+    ProgressReporter reporter(progress, targetPath);  // before the file: it allocates
+    platform::File file = platform::createForWriting(targetPath.c_str());
+    if (!file.isOpen()) return Status::openFailed;
+    for (std::size_t done = 0; done < text.size();) {
+        std::size_t chunk = std::min(text.size() - done, kTextChunk);
+        if (!platform::writeAll(file, text.data() + done, chunk)) return discard(file, targetPath, Status::writeFailed);
+        if (!reporter.tell(static_cast<std::int64_t>(chunk))) return discard(file, targetPath, Status::aborted);
+        done += chunk;
+    }
+    if (!file.close()) return discard(file, targetPath, Status::writeFailed);
+    return Status::ok;
+}
+
 }  // namespace
 
 Status testEntry(const BookArchive& archive) {
@@ -60,44 +100,6 @@ Status extractEntry(const BookArchive& archive, std::string_view indexText, cons
         break;
     }
     return Status::badData;
-}
-
-Status decodeBinaryToFile(std::string_view text, const std::string& targetPath, ProgressSink* progress) {
-    // Allocated before the file exists: running out of memory must not leave an
-    // empty file behind.
-    std::vector<unsigned char> block(kProgressBlock);
-    ProgressReporter reporter(progress, targetPath);
-    platform::File file = platform::createForWriting(targetPath.c_str());
-    if (!file.isOpen()) return Status::closeFailed;
-
-    // One write and one report per block. A block the decoder does not fill is the
-    // last: the bytes of an unfinished last group (k characters give k - 1 bytes)
-    // join it, so a file's reports add up to its size.
-    Base64Decoder decoder(text);
-    for (bool more = true; more;) {
-        std::size_t n = decoder.next(block.data(), block.size());
-        more = n == block.size();
-        if (!more) n += decoder.tail(block.data() + n);
-        if (n == 0) break;
-        if (!platform::writeAll(file, block.data(), n)) return discard(file, targetPath, Status::writeFailed);
-        if (!reporter.tell(static_cast<std::int64_t>(n))) return discard(file, targetPath, Status::aborted);
-    }
-    if (!file.close()) return discard(file, targetPath, Status::writeFailed);
-    return Status::ok;
-}
-
-Status writeTextFile(std::string_view text, const std::string& targetPath, ProgressSink* progress) {
-    ProgressReporter reporter(progress, targetPath);  // before the file: it allocates
-    platform::File file = platform::createForWriting(targetPath.c_str());
-    if (!file.isOpen()) return Status::openFailed;
-    for (std::size_t done = 0; done < text.size();) {
-        std::size_t chunk = std::min(text.size() - done, kTextChunk);
-        if (!platform::writeAll(file, text.data() + done, chunk)) return discard(file, targetPath, Status::writeFailed);
-        if (!reporter.tell(static_cast<std::int64_t>(chunk))) return discard(file, targetPath, Status::aborted);
-        done += chunk;
-    }
-    if (!file.close()) return discard(file, targetPath, Status::writeFailed);
-    return Status::ok;
 }
 
 }  // namespace vellum

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +44,8 @@ public:
     ~HostThread();
     HostThread(const HostThread&) = delete;
     HostThread& operator=(const HostThread&) = delete;
-    // False when the thread could not be prepared; `error` then says why.
-    bool ready(std::string& error) const;
+    // Why the thread could not be prepared, or nothing when it is ready.
+    std::optional<std::string> failure() const;
 
 private:
     long status_ = 0;
@@ -78,13 +79,13 @@ bool sameFile(const std::string& a, const std::string& b);
 // True when the file exists but has no write permission (also for root) or carries
 // the read-only attribute.
 bool isReadOnly(const std::string& path);
-// True when the file can be opened for reading (the open never waits, even on a
-// FIFO); otherwise `error` says why.
-bool canRead(const std::string& path, std::string& error);
+// Why the file cannot be opened for reading (the open never waits, even on a FIFO),
+// or nothing when it can.
+std::optional<std::string> unreadable(const std::string& path);
 // The size of a file in bytes, 0 when it cannot be had.
 std::uint64_t fileSize(const std::string& path);
-// Creates `path` and any missing parent folders. False with `error` on failure.
-bool makeFolders(const std::string& path, std::string& error);
+// Creates `path` and any missing parent folders; why that failed, or nothing.
+std::optional<std::string> makeFolders(const std::string& path);
 // Opens a file with the C library (fopen's modes). Null on failure, with errno set.
 std::FILE* openFile(const std::string& path, const char* mode);
 // Creates a new empty file with a unique name in the system's temporary folder and

@@ -48,7 +48,7 @@ void* Library::symbol(const char* name) const { return handle_ != nullptr ? ::dl
 
 HostThread::HostThread() = default;
 HostThread::~HostThread() = default;
-bool HostThread::ready(std::string&) const { return true; }
+std::optional<std::string> HostThread::failure() const { return std::nullopt; }
 
 void prepareProcess() { std::signal(SIGPIPE, SIG_IGN); }
 
@@ -99,14 +99,11 @@ bool isReadOnly(const std::string& path) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-bool canRead(const std::string& path, std::string& error) {
+std::optional<std::string> unreadable(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return std::strerror(errno);
     ::close(fd);
-    return true;
+    return std::nullopt;
 }
 
 std::uint64_t fileSize(const std::string& path) {
@@ -114,24 +111,18 @@ std::uint64_t fileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-bool makeFolders(const std::string& path, std::string& error) {
+std::optional<std::string> makeFolders(const std::string& path) {
     std::string partial;
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
         partial = path.substr(0, end);
-        if (!partial.empty() && ::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-            error = std::strerror(errno);
-            return false;
-        }
+        if (!partial.empty() && ::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return std::strerror(errno);
         start = end + 1;
     }
-    if (pathKind(path) != PathKind::folder) {
-        error = "not a folder";
-        return false;
-    }
-    return true;
+    if (pathKind(path) != PathKind::folder) return "not a folder";
+    return std::nullopt;
 }
 
 std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }

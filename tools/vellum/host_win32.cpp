@@ -91,10 +91,9 @@ HostThread::~HostThread() {
     if (SUCCEEDED(status_)) CoUninitialize();
 }
 
-bool HostThread::ready(std::string& error) const {
-    if (SUCCEEDED(status_)) return true;
-    error = "COM cannot be initialised: " + messageOf(static_cast<DWORD>(status_));
-    return false;
+std::optional<std::string> HostThread::failure() const {
+    if (SUCCEEDED(status_)) return std::nullopt;
+    return "COM cannot be initialised: " + messageOf(static_cast<DWORD>(status_));
 }
 
 void prepareProcess() {}
@@ -168,14 +167,11 @@ bool isReadOnly(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-bool canRead(const std::string& path, std::string& error) {
+std::optional<std::string> unreadable(const std::string& path) {
     HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = messageOf(GetLastError());
-        return false;
-    }
+    if (file == INVALID_HANDLE_VALUE) return messageOf(GetLastError());
     CloseHandle(file);
-    return true;
+    return std::nullopt;
 }
 
 std::uint64_t fileSize(const std::string& path) {
@@ -184,7 +180,7 @@ std::uint64_t fileSize(const std::string& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool makeFolders(const std::string& path, std::string& error) {
+std::optional<std::string> makeFolders(const std::string& path) {
     std::string full = absolutePath(path);
     // Skip the root ("C:\" or "\\server\share\"), which cannot be created.
     std::size_t start = 0;
@@ -200,17 +196,11 @@ bool makeFolders(const std::string& path, std::string& error) {
         if (end == std::string::npos) end = full.size();
         std::string partial = full.substr(0, end);
         bool made = end == start || CreateDirectoryW(wide(partial).c_str(), nullptr);
-        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = messageOf(GetLastError());
-            return false;
-        }
+        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) return messageOf(GetLastError());
         start = end + 1;
     }
-    if (pathKind(full) != PathKind::folder) {
-        error = "not a folder";
-        return false;
-    }
-    return true;
+    if (pathKind(full) != PathKind::folder) return "not a folder";
+    return std::nullopt;
 }
 
 std::FILE* openFile(const std::string& path, const char* mode) {

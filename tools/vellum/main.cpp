@@ -195,15 +195,15 @@ int main(int argc, char** argv) {
     options.showProgress = !options.quiet && host::stderrIsTerminal();
 
     host::HostThread thread;
-    if (std::string error; !thread.ready(error)) {
-        message("%s", error.c_str());
+    if (std::optional<std::string> error = thread.failure()) {
+        message("%s", error->c_str());
         return kExitNoPlugin;
     }
     Plugin plugin;
     options.plugin = line.pluginPath.empty() ? defaultPluginPath() : line.pluginPath;
     FunctionSet functions = line.ansi ? FunctionSet::eightBit : FunctionSet::unicodeWhenExported;
-    if (std::string error; !plugin.load(options.plugin, functions, error)) {
-        message("%s", error.c_str());
+    if (std::optional<std::string> error = plugin.load(options.plugin, functions)) {
+        message("%s", error->c_str());
         return kExitNoPlugin;
     }
     const PluginExports& api = plugin.api();

@@ -100,23 +100,26 @@ bool flushOut() {
 
 FileHandle openFile(const std::string& path, const char* mode) { return FileHandle(host::openFile(path, mode)); }
 
-bool readWholeFile(const std::string& path, std::string& bytes) {
+std::optional<std::string> readWholeFile(const std::string& path) {
     FileHandle file = openFile(path, "rb");
-    if (!file) return false;
-    bytes.clear();
+    if (!file) return std::nullopt;
+    std::string bytes;
     char buffer[1 << 16];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, n);
-    return std::ferror(file.get()) == 0;
+    if (std::ferror(file.get()) != 0) return std::nullopt;
+    return bytes;
 }
 
 TempFile::~TempFile() {
     if (!path.empty()) host::removeFile(path);
 }
 
-bool TempFile::create(std::string& error) {
+std::optional<std::string> TempFile::create() {
+    std::string error;
     path = host::makeTempFile(error);
-    return !path.empty();
+    if (path.empty()) return error;
+    return std::nullopt;
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
@@ -141,8 +144,8 @@ int openFailed(const PluginExports& api, const std::string& book, int code) {
         case host::PathKind::folder: why = "it is a folder"; break;
         case host::PathKind::other: why = "not a regular file"; break;
         default:
-            if (std::string error; !host::canRead(book, error))
-                why = error;
+            if (std::optional<std::string> error = host::unreadable(book))
+                why = *error;
             else
                 why = "not a well-formed XML document";
         }

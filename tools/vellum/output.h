@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vellum::tool {
@@ -33,8 +34,8 @@ struct CloseFile {
 };
 using FileHandle = std::unique_ptr<std::FILE, CloseFile>;
 FileHandle openFile(const std::string& path, const char* mode);
-// The whole content of a file; false when it cannot be read.
-bool readWholeFile(const std::string& path, std::string& bytes);
+// The whole content of a file; nothing when it cannot be read.
+std::optional<std::string> readWholeFile(const std::string& path);
 
 // A temporary file, removed when it goes.
 struct TempFile {
@@ -43,8 +44,8 @@ struct TempFile {
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile();
-    // Creates the file; false, with `error` saying why, when that fails.
-    bool create(std::string& error);
+    // Creates the file; why that failed, or nothing.
+    std::optional<std::string> create();
 };
 
 // A folder and a name joined by the host's separator.

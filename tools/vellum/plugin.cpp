@@ -49,23 +49,17 @@ std::string lookUp(const host::Library& library, Wanted<Functions>... wanted) {
 
 }  // namespace
 
-bool Plugin::load(const std::string& path, FunctionSet functions, std::string& error) {
+std::optional<std::string> Plugin::load(const std::string& path, FunctionSet functions) {
     std::string why;
     library_ = host::Library::load(path, why);
-    if (!library_) {
-        error = "cannot load the plug-in " + path + ": " + why;
-        return false;
-    }
+    if (!library_) return "cannot load the plug-in " + path + ": " + why;
     std::string missing =
         lookUp(library_, Wanted{"OpenArchive", api_.openArchive}, Wanted{"ReadHeader", api_.readHeader},
                Wanted{"ProcessFile", api_.processFile}, Wanted{"CloseArchive", api_.closeArchive},
                Wanted{"SetChangeVolProc", api_.setChangeVolProc}, Wanted{"SetProcessDataProc", api_.setProcessDataProc},
                Wanted{"GetPackerCaps", api_.getPackerCaps}, Wanted{"PackFiles", api_.packFiles},
                Wanted{"CanYouHandleThisFile", api_.canYouHandleThisFile});
-    if (!missing.empty()) {
-        error = "cannot use the plug-in " + path + ": it does not export " + missing;
-        return false;
-    }
+    if (!missing.empty()) return "cannot use the plug-in " + path + ": it does not export " + missing;
     // The Unicode set, as Total Commander takes it: all of it, or none.
     PluginExports wide = api_;
     std::string absent =
@@ -73,7 +67,7 @@ bool Plugin::load(const std::string& path, FunctionSet functions, std::string& e
                Wanted{"ProcessFileW", wide.processFileW}, Wanted{"SetChangeVolProcW", wide.setChangeVolProcW},
                Wanted{"SetProcessDataProcW", wide.setProcessDataProcW}, Wanted{"PackFilesW", wide.packFilesW});
     if (absent.empty() && functions == FunctionSet::unicodeWhenExported) api_ = wide;
-    return true;
+    return std::nullopt;
 }
 
 OpenBook::OpenBook(const PluginExports& api, const std::string& path, int openMode, const ProgressCallbacks& progress)

@@ -9,6 +9,7 @@
 #include "plugin/wcx.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,9 @@ enum class FunctionSet { unicodeWhenExported, eightBit };
 // A loaded plug-in module with all nine exports found.
 class Plugin {
 public:
-    // Loads the module at `path`; false with `error` when it cannot be loaded or
-    // lacks one of the nine exports.
-    bool load(const std::string& path, FunctionSet functions, std::string& error);
+    // Loads the module at `path`; why it cannot be loaded or lacks one of the nine
+    // exports, or nothing.
+    std::optional<std::string> load(const std::string& path, FunctionSet functions);
     const PluginExports& api() const { return api_; }
 
 private:

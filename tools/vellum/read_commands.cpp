@@ -34,17 +34,19 @@ int readEntries(const PluginExports& api, const std::string& book, std::vector<E
         // A binary named "files.bbs" would come first and be overwritten by the index.
         if (indexText != nullptr && entry.name == kIndexName) {
             TempFile temp;
-            if (std::string error; !temp.create(error)) {
-                message("%s; the content types are not shown", error.c_str());
+            if (std::optional<std::string> error = temp.create()) {
+                message("%s; the content types are not shown", error->c_str());
                 entries.push_back(entry);
                 return true;
             }
             int extracted = open.process(PK_EXTRACT, temp.path);
-            if (extracted != 0 || !readWholeFile(temp.path, indexText->emplace())) {
+            std::optional<std::string> bytes = extracted == 0 ? readWholeFile(temp.path) : std::nullopt;
+            if (!bytes) {
                 message("cannot read the index of %s: %s", book.c_str(), codeName(extracted).c_str());
                 failed = kExitPartly;
                 return false;
             }
+            *indexText = std::move(bytes);
         }
         entries.push_back(entry);
         return true;
@@ -239,9 +241,9 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
         }
         if (!folderReady && !folder.empty()) {
             // Made at the first entry to write, so a run that writes nothing leaves no folder.
-            if (std::string error; !host::makeFolders(folder, error)) {
+            if (std::optional<std::string> error = host::makeFolders(folder)) {
                 progress.finish();
-                message("cannot create the folder %s: %s", folder.c_str(), error.c_str());
+                message("cannot create the folder %s: %s", folder.c_str(), error->c_str());
                 stopped = kExitPartly;
                 return false;
             }
@@ -300,8 +302,8 @@ int catCommand(const PluginExports& api, const Options& options, const std::stri
     int status = walkEntries(api, options.book, PK_OM_EXTRACT, [&](OpenBook& open, const Entry& entry) {
         if (!text::sameName(entry.name, name)) return true;
         TempFile temp;
-        if (std::string error; !temp.create(error)) {
-            message("%s", error.c_str());
+        if (std::optional<std::string> error = temp.create()) {
+            message("%s", error->c_str());
             result = kExitPartly;
             return false;
         }

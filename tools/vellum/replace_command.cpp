@@ -32,7 +32,8 @@ std::string packFailure(int code, const std::string& book, const std::vector<con
     switch (code) {
     case E_EOPEN:
         for (const Replacement* r : group)
-            if (std::string error; !host::canRead(r->file, error)) return "cannot read " + r->file + ": " + error;
+            if (std::optional<std::string> error = host::unreadable(r->file))
+                return "cannot read " + r->file + ": " + *error;
         return "cannot open " + book + " or one of the files from " + group.front()->folder;
     case E_EREAD: return "cannot read one of the files from " + group.front()->folder;
     case E_EWRITE:
@@ -61,7 +62,6 @@ int checkFiles(const std::string& book, const std::vector<std::string>& files,
     }
     for (const std::string& file : files) {
         host::PathKind kind = host::pathKind(file);
-        std::string error;
         if (kind == host::PathKind::missing) {
             message("cannot read %s: no such file", file.c_str());
             bad = true;
@@ -72,8 +72,8 @@ int checkFiles(const std::string& book, const std::vector<std::string>& files,
             bad = true;
             continue;
         }
-        if (!host::canRead(file, error)) {
-            message("cannot read %s: %s", file.c_str(), error.c_str());
+        if (std::optional<std::string> error = host::unreadable(file)) {
+            message("cannot read %s: %s", file.c_str(), error->c_str());
             bad = true;
             continue;
         }
