@@ -31,14 +31,18 @@ OUTDIR="$(realpath -m "$3")"
 NEWFILE=""
 [ $# -eq 4 ] && { NEWFILE="$(realpath -e "$4")" || usage; }
 DC_HOST="${DC_HOST:-$here/../../shared/tools/dc-host/run.sh}"
-VELLUM="${VELLUM:-$(dirname "$PLUGIN")/vellum}"
+# The vellum beside the plug-in (a build folder), else the one on PATH (installed).
+if [ -z "${VELLUM:-}" ]; then
+    VELLUM="$(dirname "$PLUGIN")/vellum"
+    [ -x "$VELLUM" ] || VELLUM="$(command -v vellum)"
+fi
 STEP_TIMEOUT="${DC_STEP_TIMEOUT:-60}"
 
 for tool in doublecmd Xvfb xdotool xclip import python3 xmllint; do
     command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
 done
 [ -x "$DC_HOST" ] || { echo "no harness at $DC_HOST (set DC_HOST)" >&2; exit 2; }
-[ -x "$VELLUM" ] || { echo "no vellum beside the plug-in (set VELLUM)" >&2; exit 2; }
+[ -x "$VELLUM" ] || { echo "no vellum beside the plug-in or on PATH (set VELLUM)" >&2; exit 2; }
 
 vellum() { "$VELLUM" --plugin "$PLUGIN" --quiet "$@"; }
 STATUS=0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test: native, native with AddressSanitizer and
-# UndefinedBehaviorSanitizer, the end-to-end tests under valgrind, a minute of
-# fuzzing per fuzz target, and the 64-bit and 32-bit Windows DLLs under Wine.
+# Builds both targets and runs every test: native and its Debian package (checked by
+# lintian), native with AddressSanitizer and UndefinedBehaviorSanitizer, the
+# end-to-end tests under valgrind, a minute of fuzzing per fuzz target, and the
+# 64-bit and 32-bit Windows DLLs under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -12,6 +13,14 @@ echo "== native =="
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"
 ctest --preset native -j"$jobs"
+
+echo "== Debian package (native), checked by lintian =="
+rm -f build/native/vellum_*.deb
+cmake --build --preset native --target deb >/dev/null
+deb=(build/native/vellum_*_"$(dpkg --print-architecture)".deb)
+dpkg-deb -c "${deb[0]}"
+lintian --fail-on error --display-info "${deb[0]}"
+echo "lintian: no error in ${deb[0]##*/}"
 
 echo "== native-asan =="
 cmake --preset native-asan >/dev/null

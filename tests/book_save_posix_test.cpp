@@ -202,12 +202,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(UserCase{"GroupMemberSavesAnothersBook",
                              [](Scene& s) {
                                  ::chmod(s.dir.path().c_str(), 0777);
-                                 ::chown(s.real.c_str(), 4001, 4000);
+                                 ASSERT_EQ(::chown(s.real.c_str(), 4001, 4000), 0);
                                  ::chmod(s.real.c_str(), 0664);
                              }},
                     UserCase{"OwnBookInAReadOnlyFolder",
                              [](Scene& s) {
-                                 ::chown(s.real.c_str(), 4002, 4002);
+                                 ASSERT_EQ(::chown(s.real.c_str(), 4002, 4002), 0);
                                  ::chmod(s.dir.path().c_str(), 0555);
                              }}),
     [](const testing::TestParamInfo<UserCase>& info) { return std::string(info.param.label); });

@@ -48,6 +48,13 @@ std::string defaultPluginPath() {
     return beside;
 }
 
+#ifdef VELLUM_INSTALLED_PLUGIN
+const char kPluginHelp[] = "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum, else "
+                           VELLUM_INSTALLED_PLUGIN " from vellum's folder)";
+#else
+const char kPluginHelp[] = "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum)";
+#endif
+
 // CLI11 reads an argument in brackets as a list ("[a,b]" as "a" and "b"), but the
 // command's arguments are paths and names, whatever they hold. Such an argument
 // reaches the parser with a mark after it, which keeps it whole, and loses the mark
@@ -98,8 +105,7 @@ void declare(CLI::App& app, CommandLine& line) {
     // Set before the commands are added, which take it over.
     app.allow_windows_style_options(false);
     app.set_version_flag("--version", "vellum " VELLUM_VERSION);
-    app.add_option("--plugin", line.pluginPath, "The plug-in to load (default: " VELLUM_PLUGIN_NAME " beside vellum)")
-        ->type_name("PATH");
+    app.add_option("--plugin", line.pluginPath, kPluginHelp)->type_name("PATH");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar and no closing summary on standard error");
     app.add_flag("--ansi", line.ansi,
                  "Call the plug-in's 8-bit functions even when it has the Unicode ones (names then pass "
