@@ -3,7 +3,7 @@
 // in an 8-bit encoding read in the host's code page.
 #include "book/document.h"
 #include "platform/platform.h"
-#include "platform/text.h"
+#include "text/unicode.h"
 #include "support/book_fixture.h"
 #include "support/test_support.h"
 
@@ -166,10 +166,10 @@ TEST(LoadBook, ReadsAWindows1251BookAsUnicode) {
     ElementText text;
     ASSERT_TRUE(elementText(firstOf(document, "FictionBook/body/p"), text));
     EXPECT_EQ(text.utf16Length, static_cast<std::int64_t>(words.size()));
-    EXPECT_EQ(text.text, platform::utf8FromUtf16(words));
+    EXPECT_EQ(text.text, text::utf8FromUtf16(words));
     std::string name;
     EXPECT_TRUE(attributeText(firstOf(document, "//FictionBook/binary"), "id", name));
-    EXPECT_EQ(name, platform::utf8FromUtf16(id));
+    EXPECT_EQ(name, text::utf8FromUtf16(id));
 }
 
 }  // namespace

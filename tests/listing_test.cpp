@@ -1,8 +1,8 @@
 // Walking a book as the host does: the entries, their header fields, and the text
 // of "files.bbs".
-#include "platform/platform.h"
 #include "core/entry_names.h"
-#include "core/listing.h"
+#include "platform/platform.h"
+#include "plugin/host_text.h"
 #include "support/book_fixture.h"
 
 #include <gtest/gtest.h>
@@ -72,12 +72,12 @@ TEST(ReadHeader, WritesOnlyTheFieldsOfEachEntry) {
     EXPECT_EQ(header.Flags, 0x5A5A5A5A) << "an element keeps the host's Flags";
     EXPECT_EQ(header.CmtBufSize, 0x5A5A5A5A);
     EXPECT_EQ(header.FileCRC, 0);
-    EXPECT_EQ(header.FileAttr, platform::hostFileAttr(false, 0x5A5A5A5A));
+    EXPECT_EQ(header.FileAttr, platform::hostFileAttr(platform::EntryKind::binary, 0x5A5A5A5A));
     header.FileAttr = 0x5A5A5A5A;  // what the host holds there now is what the index file keeps
     ASSERT_EQ(ReadHeader(book.handle, &header), 0);
     EXPECT_STREQ(header.FileName, "files.bbs");
     EXPECT_EQ(header.Flags, 0);
-    EXPECT_EQ(header.FileAttr, platform::hostFileAttr(true, 0x5A5A5A5A));
+    EXPECT_EQ(header.FileAttr, platform::hostFileAttr(platform::EntryKind::index, 0x5A5A5A5A));
 }
 
 TEST(ReadHeader, EveryEntryBearsTheOpenTime) {
@@ -116,13 +116,10 @@ struct PadCase {
 class IndexLinePadding : public testing::TestWithParam<PadCase> {};
 
 TEST_P(IndexLinePadding, SizeStartsAtColumn13OrAfterOneSpace) {
-    BinaryEntry entry;
     std::string name(static_cast<std::size_t>(GetParam().nameLength), 'n');
-    entry.id = name;
-    entry.decodedSize = 12345;
-    entry.contentType = "image/jpeg";
+    EntryDescription entry{platform::EntryKind::binary, "shown", name, "image/jpeg", 0, 12345};
     std::string text = "previous\r\n";
-    appendIndexLine(text, entry);
+    plugin::appendIndexLine(text, entry);
     EXPECT_EQ(text, "previous\r\n" + name + std::string(static_cast<std::size_t>(GetParam().spaces), ' ') +
                         "12345 image/jpeg\r\n");
 }

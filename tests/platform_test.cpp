@@ -1,7 +1,6 @@
-// The platform layer as the core uses it: files written and read, and text between
-// the host's 8-bit strings and UTF-16. A book's save has its own tests.
+// The platform layer as the core uses it: files written and read, and the clock. A
+// book's save has its own tests.
 #include "platform/platform.h"
-#include "platform/text.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -48,9 +47,9 @@ TEST(PlatformFiles, WriteTruncatesReadSizeAndRemove) {
     EXPECT_EQ(size, 5u);
     file.close();
 
-    EXPECT_TRUE(platform::fileExists(path.c_str()));
+    EXPECT_TRUE(exists(path));
     EXPECT_TRUE(platform::removeFile(path.c_str()));
-    EXPECT_FALSE(platform::fileExists(path.c_str()));
+    EXPECT_FALSE(exists(path));
     EXPECT_FALSE(platform::removeFile(path.c_str()));
     EXPECT_FALSE(platform::openForReading(path.c_str()).isOpen()) << "missing";
     EXPECT_FALSE(platform::openForReading(dir.path().string().c_str()).isOpen()) << "a folder is no file";
@@ -72,9 +71,9 @@ TEST(PlatformFiles, PathsLongerThanMaxPathWork) {
         ASSERT_TRUE(platform::writeAll(file, "long", 4));
     }
     EXPECT_EQ(readAll(path), "long");
-    EXPECT_TRUE(platform::fileExists((folder + sep + "file.bin").c_str()));
+    EXPECT_TRUE(platform::openForReading((folder + sep + "file.bin").c_str()).isOpen());
     EXPECT_TRUE(platform::removeFile(path.c_str()));
-    EXPECT_FALSE(platform::fileExists(path.c_str()));
+    EXPECT_FALSE(platform::openForReading(path.c_str()).isOpen());
 }
 
 TEST(PlatformFiles, MovedHandleIsClosedOnce) {
@@ -99,27 +98,6 @@ TEST(PlatformFiles, ReadOnlyBookIsSeen) {
     EXPECT_FALSE(platform::isReadOnly(dir.file("missing").c_str()));
     fs::permissions(book, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_FALSE(platform::isReadOnly(book.c_str()));
-}
-
-TEST(PlatformText, AsciiRoundTripsAndTheUnwritableBecomesASpace) {
-    EXPECT_EQ(platform::toHostText(""), "");
-    EXPECT_EQ(platform::fromHostText(""), "");
-    EXPECT_EQ(platform::toHostText("cover.jpg QUJD+/="), "cover.jpg QUJD+/=");
-    EXPECT_EQ(platform::fromHostText("cover.jpg QUJD+/="), "cover.jpg QUJD+/=");
-    EXPECT_EQ(platform::utf8FromUtf16(u"\u043e\U0001F600"), "\xd0\xbe\xf0\x9f\x98\x80");
-    EXPECT_EQ(platform::utf16FromUtf8("\xd0\xbe\xf0\x9f\x98\x80"), u"\u043e\U0001F600");
-    // A lone surrogate is no character in any code page.
-    EXPECT_EQ(platform::utf8FromUtf16(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a b");
-    // Text with a zero inside is converted whole.
-    EXPECT_EQ(platform::toHostText(std::string("a\0b", 3)), std::string("a\0b", 3));
-}
-
-TEST(PlatformText, NamesCompareWithoutRegardToCase) {
-    EXPECT_TRUE(platform::sameName("Cover.JPG", "cover.jpg"));
-    EXPECT_TRUE(platform::sameName("files.bbs", "FILES.BBS"));
-    EXPECT_TRUE(platform::sameName("", ""));
-    EXPECT_FALSE(platform::sameName("cover.jpg", "cover.jpeg"));
-    EXPECT_FALSE(platform::sameName("cover", "cover "));
 }
 
 TEST(PlatformClock, NowIsAPlausibleUtcTime) {

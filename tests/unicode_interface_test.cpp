@@ -2,9 +2,10 @@
 // through the 8-bit and the Unicode functions. Runs under code page 1252, where names
 // in most scripts reach the 8-bit functions only as spaces.
 #include "platform/platform.h"
-#include "platform/text.h"
 #include "plugin/wcx.h"
 #include "support/test_support.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,8 @@ using namespace vellum::test;
 
 namespace {
 
-std::u16string u16(const std::string& utf8) { return platform::utf16FromUtf8(utf8); }
-std::string ansi(const std::string& utf8) { return platform::toHostText(utf8); }
+std::u16string u16(const std::string& utf8) { return text::utf16FromUtf8(utf8); }
+std::string ansi(const std::string& utf8) { return text::toCodePage(utf8).text; }
 const HANDLE_WCX kPacking = reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1));
 
 // Files by UTF-8 path, through the platform layer (which opens them by UTF-16 path).
@@ -39,11 +40,11 @@ std::string get(const std::string& path) {
 // What the progress callbacks heard: bytes per path (UTF-8), per interface.
 std::map<std::string, long long> heardNarrow, heardWide;
 int WCX_CALL narrowProgress(char* path, int size) {
-    heardNarrow[platform::fromHostText(path)] += size;
+    heardNarrow[text::fromCodePage(path)] += size;
     return 1;
 }
 int WCX_CALL wideProgress(WCHAR_WCX* path, int size) {
-    heardWide[platform::utf8FromUtf16(path)] += size;
+    heardWide[text::utf8FromUtf16(path)] += size;
     return 1;
 }
 
@@ -82,13 +83,13 @@ struct Interface {
             tHeaderDataExW header{};
             int result = ReadHeaderExW(handle, &header);
             EXPECT_EQ(header.PackSizeHigh | header.UnpSizeHigh, 0u);
-            entry = {platform::utf8FromUtf16(header.FileName), header.PackSize, header.UnpSize, header.FileAttr,
+            entry = {text::utf8FromUtf16(header.FileName), header.PackSize, header.UnpSize, header.FileAttr,
                      header.Flags};
             return result;
         }
         tHeaderData header{};
         int result = ReadHeader(handle, &header);
-        entry = {platform::fromHostText(header.FileName), header.PackSize, header.UnpSize, header.FileAttr,
+        entry = {text::fromCodePage(header.FileName), header.PackSize, header.UnpSize, header.FileAttr,
                  header.Flags};
         return result;
     }
@@ -258,7 +259,7 @@ TEST(ReadHeaderEx, SameEntriesAsReadHeader) {
         ASSERT_EQ(ReadHeaderEx(ex, &headerEx), 0);
         ASSERT_EQ(ReadHeaderExW(exW, &headerExW), 0);
         EXPECT_STREQ(headerEx.FileName, header.FileName);
-        std::string wideName = platform::utf8FromUtf16(headerExW.FileName);
+        std::string wideName = text::utf8FromUtf16(headerExW.FileName);
         std::string full = i < ids.size() ? ids[i] : "files.bbs";
         if (full == pairAtTheCut)
             EXPECT_EQ(wideName, std::string(1022, 'p')) << "the pair is not split";
@@ -269,7 +270,8 @@ TEST(ReadHeaderEx, SameEntriesAsReadHeader) {
                   std::vector<unsigned>({packed, packed, size, size}));
         EXPECT_EQ(headerEx.PackSizeHigh | headerEx.UnpSizeHigh | headerExW.PackSizeHigh | headerExW.UnpSizeHigh, 0u);
         EXPECT_EQ(headerEx.FileTime, header.FileTime);
-        EXPECT_EQ(headerExW.FileAttr, platform::hostFileAttr(i == ids.size(), 0x5A5A5A5A));
+        platform::EntryKind kind = i == ids.size() ? platform::EntryKind::index : platform::EntryKind::binary;
+        EXPECT_EQ(headerExW.FileAttr, platform::hostFileAttr(kind, 0x5A5A5A5A));
         EXPECT_EQ(headerExW.Flags, i < ids.size() ? 0x5A5A5A5A : 0);
         EXPECT_EQ(headerExW.ArcName[0], 0x5A5A) << "fields that describe no entry keep what the host put there";
         EXPECT_EQ(headerEx.Reserved[0], 0x5A);

@@ -4,27 +4,25 @@
 
 namespace vellum {
 
-bool readBinaryEntry(BinaryEntry& entry, const Node& element, bool skipSizes) {
+std::optional<BinaryEntry> readBinaryEntry(const Node& element, EntrySizes sizes) {
     // Only an element known to have a child element is rejected here.
     NodeList children;
     std::int32_t childCount = 0;
     if (selectChildElements(element, children) && nodeListLength(children, childCount) && childCount > 0)
-        return false;
+        return std::nullopt;
     children.reset();
 
-    std::string id;
-    if (!attributeText(element, "id", id)) return false;
-    entry.id = std::move(id);
-    std::string contentType;
-    if (attributeText(element, "content-type", contentType)) entry.contentType = std::move(contentType);
+    BinaryEntry entry;
+    if (!attributeText(element, "id", entry.id)) return std::nullopt;
+    if (!attributeText(element, "content-type", entry.contentType)) entry.contentType.clear();  // none: empty
 
     // Accepted from here on.
-    if (skipSizes) return true;
+    if (sizes == EntrySizes::skip) return entry;
     ElementText text;
-    if (!elementText(element, text)) return true;
+    if (!elementText(element, text)) return entry;
     entry.textLength = text.utf16Length;
     entry.decodedSize = base64DecodedSize(text.text);
-    return true;
+    return entry;
 }
 
 }  // namespace vellum

@@ -6,6 +6,7 @@
 #include "book/document.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vellum {
@@ -18,8 +19,11 @@ struct BinaryEntry {
     std::int64_t decodedSize = 0;  // bytes the Base64 text decodes to
 };
 
-// True when the element is accepted (no child element, an "id" attribute), else
-// false with the record untouched. With `skipSizes` false the two sizes are filled too.
-bool readBinaryEntry(BinaryEntry& entry, const Node& element, bool skipSizes);
+// Whether readBinaryEntry counts the sizes, which takes a pass over the element's text.
+enum class EntrySizes { count, skip };
+
+// The element's record when it is accepted (no child element, an "id" attribute),
+// else nothing. With EntrySizes::skip both sizes are 0.
+std::optional<BinaryEntry> readBinaryEntry(const Node& element, EntrySizes sizes);
 
 }  // namespace vellum

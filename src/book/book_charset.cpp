@@ -1,5 +1,7 @@
 #include "book/book_charset.h"
 
+#include "text/unicode.h"
+
 #include <string_view>
 
 namespace vellum {
@@ -33,7 +35,6 @@ constexpr char16_t kWindows1252Low[32] = {0x20AC, 0x0000, 0x201A, 0x0192, 0x201E
                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x0000, 0x017D, 0x0000,
                                           0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x0000, 0x017E, 0x0178};
-
 
 std::string lowered(std::string_view text) {
     std::string out(text);
@@ -87,16 +88,6 @@ std::string declaredEncoding(std::string_view declaration) {
     std::size_t end = declaration.find(declaration[at], at + 1);
     if (end == std::string_view::npos) return "";
     return lowered(declaration.substr(at + 1, end - at - 1));
-}
-
-void appendUtf16(std::u16string& out, std::uint32_t c) {
-    if (c < 0x10000) {
-        out += static_cast<char16_t>(c);
-    } else {
-        c -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (c >> 10));
-        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    }
 }
 
 }  // namespace
@@ -199,7 +190,7 @@ bool decodeAttributeValue(const std::u16string& raw, const BookCharset& charset,
             if (semi == std::u16string::npos ||
                 !resolveReference(std::u16string_view(raw).substr(i + 1, semi - i - 1), value))
                 return false;
-            appendUtf16(out, value);
+            text::appendUtf16(out, value);
             i = semi + 1;
         } else if (c == u'\r') {
             out += u' ';
@@ -218,23 +209,13 @@ bool decodeAttributeValue(const std::u16string& raw, const BookCharset& charset,
             if (decoded == 0) return false;
             out += decoded;
             ++i;
-        } else {  // UTF-8
-            std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-            if (length == 0 || i + length > raw.size() || c > 0xF4) return false;
-            std::uint32_t value = c & (0x7F >> length);
-            for (std::size_t k = 1; k < length; ++k) {
-                if ((raw[i + k] & 0xC0) != 0x80) return false;
-                value = (value << 6) | (raw[i + k] & 0x3F);
-            }
-            if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF) || (length == 3 && value < 0x800) ||
-                (length == 4 && value < 0x10000))
-                return false;
-            appendUtf16(out, value);
-            i += length;
+        } else {  // UTF-8, one byte in each unit
+            std::optional<char32_t> value = text::decodeUtf8(raw, i);
+            if (!value) return false;
+            text::appendUtf16(out, *value);
         }
     }
     return true;
 }
-
 
 }  // namespace vellum

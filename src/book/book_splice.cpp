@@ -5,7 +5,7 @@
 #include "book/book_scan.h"
 #include "book/note_path.h"
 #include "platform/platform.h"
-#include "platform/text.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -75,7 +75,7 @@ bool agrees(const BookScan& scan, const BookEdits& edits) {
         const ScannedBinary& scanned = scan.binaries[i];
         const BinaryEdit& edit = edits.binaries[i];
         if (scanned.hasId != edit.hasId) return false;
-        if (scanned.hasId && (!scanned.idKnown || platform::utf8FromUtf16(scanned.id) != edit.id)) return false;
+        if (scanned.hasId && (!scanned.idKnown || text::utf8FromUtf16(scanned.id) != edit.id)) return false;
     }
     const NoteEdit& note = edits.note;
     int found = 0;
@@ -351,7 +351,7 @@ bool collectBinaryEdits(const NodeList& binaries, const std::vector<bool>& repla
         BinaryEdit& edit = edits.binaries[static_cast<std::size_t>(i)];
         edit.hasId = attributeText(node, "id", edit.id);
         edit.replaced = replaced[static_cast<std::size_t>(i)];
-        if (edit.replaced && !elementText(node, edit.text, false)) return false;
+        if (edit.replaced && !elementText(node, edit.text, Utf16Length::skip)) return false;
     }
     return true;
 }

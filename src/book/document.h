@@ -69,9 +69,13 @@ bool nodeListItem(const NodeList& list, std::int32_t index, Node& out);
 // attribute.
 bool attributeText(const Node& element, const char* name, std::string& value);
 
+// Whether elementText counts the text's UTF-16 units (`utf16Length`), which takes a
+// pass over it; extraction has no use for the count.
+enum class Utf16Length { count, skip };
+
 // The concatenation of the element's descendant text. False when it cannot be read.
-// With `measure` false, `utf16Length` may be left 0 (extraction has no use for it).
-bool elementText(const Node& element, ElementText& out, bool measure = true);
+// With Utf16Length::skip, `utf16Length` may be left 0.
+bool elementText(const Node& element, ElementText& out, Utf16Length length = Utf16Length::count);
 
 // Replaces all children of `element` by one text node. False when the document
 // refused it.

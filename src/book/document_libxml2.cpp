@@ -234,7 +234,7 @@ bool attributeText(const Node& element, const char* name, std::string& value) {
     return false;
 }
 
-bool elementText(const Node& element, ElementText& out, bool measure) {
+bool elementText(const Node& element, ElementText& out, Utf16Length length) {
     out = ElementText();
     if (!element) return false;
     xmlNodePtr node = xml(element.get());
@@ -250,7 +250,7 @@ bool elementText(const Node& element, ElementText& out, bool measure) {
         }
         out.text = out.storage;
     }
-    if (measure) out.utf16Length = utf16Units(out.text);
+    if (length == Utf16Length::count) out.utf16Length = utf16Units(out.text);
     return true;
 }
 

@@ -6,7 +6,7 @@
 
 #include "platform/fault_seam.h"
 #include "platform/platform.h"
-#include "platform/text.h"
+#include "text/unicode.h"
 #include "platform/win32_owners.h"
 
 #include <msxml.h>
@@ -45,7 +45,7 @@ bool succeeded(HRESULT status, const ComPtr<T>& result) {
     return SUCCEEDED(status) && result != nullptr;
 }
 
-Bstr wide(std::string_view text) { return Bstr(platform::utf16FromUtf8(text)); }
+Bstr wide(std::string_view text) { return Bstr(text::utf16FromUtf8(text)); }
 
 // Entity references are expanded where text is read, and a book could declare
 // entities whose expansion explodes: nested ones ("billion laughs") or one large
@@ -192,7 +192,7 @@ BookDocument loadBook(const char* path) {
     // as one is handed over. The probe closes before the load.
     if (!platform::openForReading(path).isOpen()) return nullptr;
     Variant source;
-    if (!source.setText(platform::utf16FromUtf8(path))) return nullptr;
+    if (!source.setText(text::utf16FromUtf8(path))) return nullptr;
     ComPtr<IXMLDOMDocument> document;
     if (!loadConfigured(source.get(), document)) return nullptr;
     if (!expansionWithinBound(document.Get())) return nullptr;
@@ -250,18 +250,18 @@ bool attributeText(const Node& element, const char* name, std::string& value) {
         return false;
     // An attribute whose value cannot be read counts as present and empty.
     Bstr text;
-    if (SUCCEEDED(attribute->get_text(text.receive()))) value = platform::utf8FromUtf16(text.text());
+    if (SUCCEEDED(attribute->get_text(text.receive()))) value = text::utf8FromUtf16(text.text());
     return true;
 }
 
-bool elementText(const Node& element, ElementText& out, bool /*measure*/) {
+bool elementText(const Node& element, ElementText& out, Utf16Length) {
     out = ElementText();
     if (!element) return false;
     Bstr text;
     if (FAILED(dom(element.get())->get_text(text.receive()))) return false;
     std::u16string_view units = text.text();
     out.utf16Length = static_cast<std::int64_t>(units.size());
-    out.storage = platform::utf8FromUtf16(units);
+    out.storage = text::utf8FromUtf16(units);
     out.text = out.storage;
     return true;
 }

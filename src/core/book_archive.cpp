@@ -16,7 +16,6 @@ Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& ar
     auto opened = std::make_unique<BookArchive>();
     opened->document = std::move(document);
     opened->openTime = platform::utcNow();
-    opened->indexText.reserve(1024);
     archive = std::move(opened);
     return Status::ok;
 }

@@ -11,16 +11,22 @@
 
 namespace vellum {
 
-// What an open archive stands for: its document, the node list of the listing and
-// the index text, owned until the archive is closed.
+// Where the listing of an open archive stands.
+enum class ListingPhase {
+    binaries,        // the accepted binary elements are delivered, one by one
+    indexDelivered,  // "files.bbs" was delivered last
+    ended,           // the end has been reported
+};
+
+// What an open archive stands for: its document and the node list of the listing,
+// owned until the archive is closed.
 struct BookArchive {
     BookDocument document;
     NodeList binaries;              // "//FictionBook/binary", from the first entry to the end
     std::int32_t currentIndex = 0;  // the element delivered last
     std::int32_t binaryCount = 0;
     platform::UtcTime openTime;     // every entry's date
-    std::string indexText;          // "files.bbs" in the host's 8-bit text, one line per delivered element
-    std::int32_t listingPhase = 0;  // 0 binaries, 1 index delivered, 2 ended
+    ListingPhase listingPhase = ListingPhase::binaries;
 };
 
 // Loads the book and checks it has exactly one FictionBook root: ok with the archive,

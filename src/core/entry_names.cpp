@@ -2,8 +2,6 @@
 
 namespace vellum {
 
-std::string_view boundName(std::string_view hostText, std::size_t limit) { return hostText.substr(0, limit); }
-
 std::string safeEntryName(std::string_view id) {
     std::string name(id);
     for (char& c : name) {

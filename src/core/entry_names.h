@@ -1,4 +1,4 @@
-// The names and paths the host is shown and hands over, and their limits.
+// The names the host is shown for a book's entries, and the longest name it hands back.
 #pragma once
 
 #include <cstddef>
@@ -10,15 +10,10 @@ namespace vellum {
 // The generated index entry.
 inline constexpr std::string_view kIndexName = "files.bbs";
 
-// The longest path the host's 8-bit interface joins (its buffer holds 33000 bytes
-// with the terminating zero). Longer paths are refused rather than cut, which would
-// name another file.
-inline constexpr std::size_t kMaxPathLength = 32999;
-
-// The longest name a 260-byte field of the host's 8-bit records holds: names and
-// content types are cut to this many bytes.
-inline constexpr std::size_t kMaxHostName = 258;
-std::string_view boundName(std::string_view hostText, std::size_t limit = kMaxHostName);
+// The longest path, in bytes of UTF-8, that a host hands over: its interfaces join at
+// most 32999 bytes of 8-bit text or 32767 UTF-16 units, each at most three bytes of
+// UTF-8 (the plug-in layer checks its own limits against this). No name is longer.
+inline constexpr std::size_t kLongestPath = 3 * 32999;
 
 // The file name the host is given for an id. A book is untrusted: path separators,
 // drive colons and control characters become "_", and an empty, "." or ".." name

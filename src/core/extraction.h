@@ -1,5 +1,5 @@
 // The host's action on the entry the last readHeader delivered: test it, or extract
-// it (a binary element's decoded bytes, or the index text of "files.bbs").
+// it (a binary element's decoded bytes, or the text of "files.bbs").
 #pragma once
 
 #include "core/book_archive.h"
@@ -16,18 +16,13 @@ namespace vellum {
 Status testEntry(const BookArchive& archive);
 
 // Writes the current entry to `target`, a null `target` standing for one the host
-// gave but that cannot be used. ok, badData (the element cannot be reached, or the
-// listing has ended), createFailed or openFailed (the element's, or the index's,
-// target cannot be created), writeFailed or aborted. On a failure no file remains.
-Status extractEntry(const BookArchive& archive, const std::string* target, ProgressSink* progress);
-
-// Decodes Base64 `text` into a new file at `targetPath`, reporting each block
-// written (kProgressBlock bytes, the last one shorter). ok, createFailed,
-// writeFailed or aborted.
-Status decodeBinaryToFile(std::string_view text, const std::string& targetPath, ProgressSink* progress);
-
-// Writes the index text to `targetPath`, reporting each 64 KiB chunk written: ok,
-// openFailed, writeFailed or aborted.
-Status writeIndexFile(const BookArchive& archive, const std::string& targetPath, ProgressSink* progress);
+// gave but that cannot be used: an element's decoded bytes, or for "files.bbs"
+// `indexText`, the text the caller built from the entries it was shown. The host
+// hears of each block written: kProgressBlock bytes of an element (the last one
+// shorter), 64 KiB of the index. ok, badData (the element cannot be reached, or the
+// listing has ended), closeFailed (an element's target cannot be created) or
+// openFailed (the index's), writeFailed or aborted. On a failure no file remains.
+Status extractEntry(const BookArchive& archive, std::string_view indexText, const std::string* target,
+                    ProgressSink* progress);
 
 }  // namespace vellum

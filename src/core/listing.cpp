@@ -1,31 +1,16 @@
 #include "core/listing.h"
 
+#include "book/binary_entry.h"
 #include "core/entry_names.h"
-
-#include <algorithm>
-#include <cstdio>
 
 namespace vellum {
 
-void appendIndexLine(std::string& indexText, const BinaryEntry& entry) {
-    std::string id(boundName(platform::toHostText(entry.id)));
-    std::string contentType(boundName(platform::toHostText(entry.contentType)));
-    char size[16];
-    std::snprintf(size, sizeof size, "%d", static_cast<int>(std::min<std::int64_t>(entry.decodedSize, INT32_MAX)));
-    indexText += id;
-    indexText.append(id.size() < 13 ? 13 - id.size() : 1, ' ');
-    indexText += size;
-    indexText += ' ';
-    indexText += contentType;
-    indexText += "\r\n";
-}
-
 Status readHeader(BookArchive& archive, EntryDescription& entry) {
-    if (archive.listingPhase == 1) {
-        archive.listingPhase = 2;
+    if (archive.listingPhase == ListingPhase::indexDelivered) {
+        archive.listingPhase = ListingPhase::ended;
         return Status::endArchive;
     }
-    if (archive.listingPhase != 0) return Status::endArchive;
+    if (archive.listingPhase == ListingPhase::ended) return Status::endArchive;
 
     if (!archive.binaries) {
         NodeList list;
@@ -43,19 +28,19 @@ Status readHeader(BookArchive& archive, EntryDescription& entry) {
         for (; archive.currentIndex < archive.binaryCount; ++archive.currentIndex) {
             Node node;
             if (!nodeListItem(archive.binaries, archive.currentIndex, node) || !node) continue;
-            BinaryEntry binary;
-            if (!readBinaryEntry(binary, node, false)) continue;
-            entry = EntryDescription{safeEntryName(binary.id), false, binary.textLength, binary.decodedSize};
-            appendIndexLine(archive.indexText, binary);
+            std::optional<BinaryEntry> binary = readBinaryEntry(node, EntrySizes::count);
+            if (!binary) continue;
+            entry = EntryDescription{platform::EntryKind::binary, safeEntryName(binary->id), std::move(binary->id),
+                                     std::move(binary->contentType), binary->textLength, binary->decodedSize};
             return Status::ok;
         }
     }
 
     archive.binaries.reset();
-    archive.listingPhase = 1;
+    archive.listingPhase = ListingPhase::indexDelivered;
     archive.currentIndex = 0;
     archive.binaryCount = 0;
-    entry = EntryDescription{std::string(kIndexName), true, 0, static_cast<std::int64_t>(archive.indexText.size())};
+    entry = EntryDescription{platform::EntryKind::index, std::string(kIndexName), {}, {}, 0, 0};
     return Status::ok;
 }
 

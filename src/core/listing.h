@@ -1,29 +1,29 @@
 // The walk over an open book: each step describes the next accepted binary element,
-// then "files.bbs", whose text the walk builds line by line.
+// then "files.bbs".
 #pragma once
 
-#include "book/binary_entry.h"
 #include "core/book_archive.h"
 #include "core/status.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <string>
 
 namespace vellum {
 
-// One entry as the host is shown it.
+// One entry as the core describes it, in UTF-8.
 struct EntryDescription {
-    std::string name;             // the file name (made safe, not cut)
-    bool isIndex = false;         // the generated "files.bbs"
+    platform::EntryKind kind = platform::EntryKind::binary;
+    std::string name;             // the file name the host is shown (made safe, not cut)
+    std::string id;               // a binary element's id as the book has it
+    std::string contentType;      // a binary element's content type, empty without one
     std::int64_t packedSize = 0;  // UTF-16 units of the element's text; 0 for the index
-    std::int64_t size = 0;        // the bytes an extraction writes
+    // The bytes an extraction writes; 0 for the index, whose text the caller keeps
+    // (the index is in the host's text, which the core does not speak).
+    std::int64_t size = 0;
 };
 
 // ok with the next entry described, or endArchive when none is left.
 Status readHeader(BookArchive& archive, EntryDescription& entry);
-
-// Appends the index line of `entry` in the host's 8-bit text: the id, spaces up to
-// column 13 (at least one), the decoded size, one space, the content type, CR LF.
-void appendIndexLine(std::string& indexText, const BinaryEntry& entry);
 
 }  // namespace vellum

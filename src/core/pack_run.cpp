@@ -8,6 +8,8 @@
 #include "core/file_encoder.h"
 #include "platform/book_file.h"
 #include "platform/platform.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 
 namespace vellum {
 
@@ -21,25 +23,29 @@ struct Candidate {
     std::string listed;
 };
 
-// No name of a host's list is longer (a path of kMaxPathLength units, each at most
-// 3 bytes of UTF-8): a longer id is never kept, only its listed name.
-constexpr std::size_t kLongestName = 3 * kMaxPathLength;
+// `name` as a record bounded so lists it, back in UTF-8: what the host hands over for it.
+std::string listedAs(std::string_view name, NameBound bound) {
+    if (bound.unit == NameBound::Unit::utf16Unit)
+        return text::utf8FromUtf16(text::cutUtf16(text::utf16FromUtf8(name), bound.limit));
+    return text::fromCodePage(text::toCodePageCut(name, bound.limit));
+}
 
 // The accepted elements in document order, each read and named once for the run.
-std::vector<Candidate> candidates(const NodeList& binaries, const PackRequest& request) {
+std::vector<Candidate> candidates(const NodeList& binaries, NameBound listedNames) {
     std::vector<Candidate> found;
     std::int32_t length = 0;
     if (!nodeListLength(binaries, length)) return found;
     for (std::int32_t i = 0; i < length; ++i) {
         Node node;
         if (!nodeListItem(binaries, i, node)) break;
-        BinaryEntry entry;
-        if (!node || !readBinaryEntry(entry, node, true)) continue;
-        // A listed name is cut to a host's field, far shorter than kLongestName.
-        std::string listed = safeEntryName(std::string_view(entry.id).substr(0, kLongestName));
-        if (request.shownName != nullptr) listed = request.shownName(listed);
-        if (entry.id.size() > kLongestName) std::string().swap(entry.id);  // its storage too
-        found.push_back({i, std::move(entry.id), std::move(listed)});
+        if (!node) continue;
+        std::optional<BinaryEntry> entry = readBinaryEntry(node, EntrySizes::skip);
+        if (!entry) continue;
+        // A listed name is cut to a host's field, far shorter than any path; an id
+        // longer than a path is no name a host hands over, and is not kept.
+        std::string listed = listedAs(safeEntryName(std::string_view(entry->id).substr(0, kLongestPath)), listedNames);
+        if (entry->id.size() > kLongestPath) std::string().swap(entry->id);  // its storage too
+        found.push_back({i, std::move(entry->id), std::move(listed)});
     }
     return found;
 }
@@ -48,7 +54,7 @@ std::vector<Candidate> candidates(const NodeList& binaries, const PackRequest& r
 // host lists can be replaced under its listed name; null when there is none.
 const Candidate* findElement(const std::vector<Candidate>& found, const std::string& name) {
     for (const Candidate& c : found)
-        if ((!c.id.empty() && platform::sameName(c.id, name)) || platform::sameName(c.listed, name)) return &c;
+        if ((!c.id.empty() && text::sameName(c.id, name)) || text::sameName(c.listed, name)) return &c;
     return nullptr;
 }
 
@@ -88,27 +94,32 @@ Status packFiles(const PackRequest& request) {
     std::vector<bool> replacedAt(nodeListLength(binaries, count) ? static_cast<std::size_t>(count) : 0);
     std::vector<Candidate> found;  // read when the first name needs them
     bool read = false;
+    bool unmatched = false;  // a file was given that names no entry
     for (const PackName& item : request.names) {
         if (item.refused) return Status::notSupported;
         // The index is generated from the book: there is nothing to put it into.
-        if (platform::sameName(item.name, kIndexName)) continue;
+        if (text::sameName(item.name, kIndexName)) continue;
         if (item.pathTooLong) return Status::notSupported;
         if (!read) {
-            found = candidates(binaries, request);
+            found = candidates(binaries, request.listedNames);
             read = true;
         }
         const Candidate* match = findElement(found, item.name);
         Node element;
-        if (match == nullptr || !nodeListItem(binaries, match->index, element) || !element) continue;
+        if (match == nullptr || !nodeListItem(binaries, match->index, element) || !element) {
+            unmatched = true;
+            continue;
+        }
         if (Status status = encodeFileIntoBinary(element, item.sourcePath, request.progress); status != Status::ok)
             return status;
         if (static_cast<std::size_t>(match->index) < replacedAt.size())
             replacedAt[static_cast<std::size_t>(match->index)] = true;
         putIn.push_back(&item.sourcePath);
     }
-    // A run that put nothing in (no name matched, only folders or the index, an
-    // empty list) leaves the book as it was: no note, no save.
-    if (putIn.empty()) return Status::ok;
+    // A run that puts nothing in leaves the book as it was: no note, no save. With
+    // nothing to put in (an empty list, only the index) that is all it was asked;
+    // files given of which none is an entry were not put in, and the host hears so.
+    if (putIn.empty()) return unmatched ? Status::noFiles : Status::ok;
     BookEdits edits;
     bool editsKnown = collectBinaryEdits(binaries, replacedAt, edits);
     binaries.reset();

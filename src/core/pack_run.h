@@ -6,8 +6,8 @@
 #include "core/progress.h"
 #include "core/status.h"
 
+#include <cstddef>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace vellum {
@@ -16,8 +16,17 @@ namespace vellum {
 struct PackName {
     std::string name;        // relative to the host's source folder
     std::string sourcePath;  // the source folder and the name
-    bool refused = false;    // a name the host's interface does not allow here (a file below a folder)
+    bool refused = false;    // a folder, or a file below a folder: a book has none
     bool pathTooLong = false;  // the source path is longer than the host's interface joins
+};
+
+// How the records of the calling interface hold the names a listing shows: cut to
+// whole characters within `limit` bytes of the host's 8-bit text, or within `limit`
+// UTF-16 units.
+struct NameBound {
+    enum class Unit { codePageByte, utf16Unit };
+    Unit unit;
+    std::size_t limit;
 };
 
 // A packing run as the host asked for it.
@@ -26,20 +35,22 @@ struct PackRequest {
     bool subPath = false;  // the host named a folder inside the book
     std::vector<PackName> names;
     bool moveFiles = false;  // delete the source files put into the book
-    // The name under which the calling interface shows an entry's safe name to the
-    // host. A file replaces the first accepted element whose id, or whose name as
-    // shown, equals the file's name regardless of case.
-    std::string (*shownName)(std::string_view name) = nullptr;
+    // A file replaces the first accepted element whose id, or whose name as the
+    // calling interface lists it (safe, and cut so), equals the file's name
+    // regardless of case.
+    NameBound listedNames;
     ProgressSink* progress = nullptr;
 };
 
-// ok when the book was saved with the files put in, or when no file was put in (the
-// book is then not written at all; "files.bbs" and folders put nothing in), else
+// ok when the book was saved with the files put in, or when no file was to be put in
+// (an empty list, only "files.bbs"): the book is then not written at all. Else
 // openFailed (the book, or a source file; also what is not a regular file),
-// notSupported (a sub-path, a refused name or path, a file too large), noFiles,
+// notSupported (a sub-path, a refused name or path, a file too large), noFiles (the
+// binaries cannot be selected, or files were given and none names an entry),
 // readFailed, writeFailed (also when another run holds the book too long) or
-// aborted. One run at a time writes a book. The book on disk changes only when the
-// whole new book has been made, and any failure leaves it byte for byte as it was.
+// aborted. Names that match no entry are passed over when another file is put in.
+// One run at a time writes a book. The book on disk changes only when the whole new
+// book has been made, and any failure leaves it byte for byte as it was.
 Status packFiles(const PackRequest& request);
 
 }  // namespace vellum

@@ -2,7 +2,7 @@
 
 #include "platform/book_file_system.h"
 #include "platform/fault_seam.h"
-#include "platform/text.h"
+#include "text/unicode.h"
 
 #include <windows.h>
 
@@ -55,7 +55,7 @@ void BookLock::release() {
 BookLock lockBook(const char* path, int waitMs) {
     if (faultHit(Fault::lock)) return BookLock(File(), BookLock::State::busy);
     BY_HANDLE_FILE_INFORMATION info;
-    std::u16string book = finalPath(utf16FromUtf8(path), info);
+    std::u16string book = finalPath(text::utf16FromUtf8(path), info);
     if (book.empty()) return BookLock(File(), BookLock::State::cannotOpen);
     std::u16string upper(book.size(), u'\0');
     if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide(book), static_cast<int>(book.size()),
@@ -83,7 +83,7 @@ std::u16string tempName(const std::string& folder) {
     char name[64];
     std::snprintf(name, sizeof name, "~vellum-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                   counter.fetch_add(1));
-    return utf16FromUtf8(folder + name);
+    return text::utf16FromUtf8(folder + name);
 }
 
 bool processAlive(DWORD id) {
@@ -127,12 +127,12 @@ bool underWine() {
 
 std::optional<BookPlace> findBook(const char* path) {
     BY_HANDLE_FILE_INFORMATION info;
-    std::u16string real = finalPath(utf16FromUtf8(path), info);
+    std::u16string real = finalPath(text::utf16FromUtf8(path), info);
     if (real.empty()) return std::nullopt;
     BookPlace book;
-    book.path = utf8FromUtf16(real);
+    book.path = text::utf8FromUtf16(real);
     // A name that UTF-8 cannot hold (a lone surrogate) would name another file.
-    if (utf16FromUtf8(book.path) != real) return std::nullopt;
+    if (text::utf16FromUtf8(book.path) != real) return std::nullopt;
     std::size_t cut = book.path.find_last_of("\\/");
     book.folder = cut == std::string::npos ? std::string() : book.path.substr(0, cut + 1);
     book.links = info.nNumberOfLinks;
@@ -147,7 +147,7 @@ std::optional<BookPlace> findBook(const char* path) {
 // name of ours whose process is gone. A file some process still holds open refuses
 // the deletion.
 void removeLeftovers(const std::string& folder) {
-    std::u16string where = utf16FromUtf8(folder);
+    std::u16string where = text::utf16FromUtf8(folder);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(wide(where + u"~vellum-*.tmp"), &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -155,7 +155,7 @@ void removeLeftovers(const std::string& folder) {
         unsigned long pid = 0;
         unsigned counter = 0;
         char tail[8] = {};
-        std::string name = utf8FromUtf16(reinterpret_cast<const char16_t*>(found.cFileName));
+        std::string name = text::utf8FromUtf16(reinterpret_cast<const char16_t*>(found.cFileName));
         if (std::sscanf(name.c_str(), "~vellum-%lx-%x%7s", &pid, &counter, tail) != 3 ||
             std::string(tail) != ".tmp" || pid == GetCurrentProcessId() || processAlive(pid))
             continue;
@@ -166,7 +166,7 @@ void removeLeftovers(const std::string& folder) {
 
 void discardNewFile(NewFile& file) {
     file.file.close();
-    if (!file.name.empty()) DeleteFileW(wide(utf16FromUtf8(file.name)));
+    if (!file.name.empty()) DeleteFileW(wide(text::utf16FromUtf8(file.name)));
     file.name.clear();
 }
 
@@ -177,7 +177,7 @@ NewFileResult makeNewFile(const std::string& folder, NewFile& out) {
         out.file = adopt(CreateFileW(wide(name), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (out.file.isOpen()) {
-            out.name = utf8FromUtf16(name);
+            out.name = text::utf8FromUtf16(name);
             return NewFileResult::made;
         }
         DWORD error = GetLastError();
@@ -197,8 +197,8 @@ bool keepMode(const BookPlace&, const File&) { return true; }
 bool finishNewFile(NewFile& file) { return file.file.close(); }
 
 bool putInPlace(const BookPlace& place, NewFile& file) {
-    const std::u16string book = utf16FromUtf8(place.path);
-    const std::u16string temp = utf16FromUtf8(file.name);
+    const std::u16string book = text::utf16FromUtf8(place.path);
+    const std::u16string temp = text::utf16FromUtf8(file.name);
     // ReplaceFileW carries the ACL, creation time and streams; the plain attributes
     // go over first all the same. Wine's ReplaceFileW removes the book before it moves
     // the new file in, so that for a moment there is no book for a reader or the next
@@ -227,7 +227,7 @@ bool putInPlace(const BookPlace& place, NewFile& file) {
 
 OpenedBook openInPlace(const BookPlace& book) {
     OpenedBook opened;
-    File file = adopt(CreateFileW(wide(utf16FromUtf8(book.path)), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+    File file = adopt(CreateFileW(wide(text::utf16FromUtf8(book.path)), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION now;
     std::uint64_t size = 0;

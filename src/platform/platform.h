@@ -1,7 +1,7 @@
-// The platform layer: files, the host's 8-bit text, name comparison, the UTC clock,
-// and the few host conventions that differ between Total Commander on Windows and
-// Double Commander on Linux. One implementation per platform (platform_win32.cpp,
-// platform_posix.cpp), chosen by CMake.
+// The platform layer: files, the UTC clock, and the few host conventions that differ
+// between Total Commander on Windows and Double Commander on Linux. One implementation
+// per platform (platform_win32.cpp, platform_posix.cpp), chosen by CMake; the clock
+// is the same on both (clock.cpp).
 //
 // Every path and name given to or taken from this layer is UTF-8, the text of the
 // whole library; the Windows implementation turns paths into UTF-16 at the call.
@@ -9,8 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace vellum::platform {
 
@@ -60,7 +58,6 @@ bool writeAll(const File& file, const void* data, std::size_t size);
 // Makes what was written durable (fsync / FlushFileBuffers).
 bool flushToDisk(const File& file);
 
-bool fileExists(const char* path);
 bool removeFile(const char* path);
 // True when the file exists and must not be written: no write permission for
 // anyone (checked explicitly, since root may write such a file anyway), or the
@@ -68,15 +65,6 @@ bool removeFile(const char* path);
 bool isReadOnly(const char* path);
 // The character that joins a folder and a name in a path the host hands over.
 char pathSeparator();
-
-// The text of the host's 8-bit interface: the ANSI code page on Windows, UTF-8 on
-// Linux. A character the code page cannot hold becomes a space " ".
-std::string toHostText(std::string_view utf8);
-std::string fromHostText(std::string_view hostText);
-
-// Compares two names without regard to letter case, as the host compares file
-// names. True when equal.
-bool sameName(std::string_view a, std::string_view b);
 
 // A moment in UTC, as the system clock gives it.
 struct UtcTime {
@@ -92,7 +80,9 @@ UtcTime utcNow();
 // The entry date the host expects in tHeaderData::FileTime: the MS-DOS packed
 // date and time on Windows, a Unix timestamp on Linux.
 std::uint32_t hostFileTime(const UtcTime& time);
+// What a listed entry is: one of the book's binary elements, or the generated index.
+enum class EntryKind { binary, index };
 // The FileAttr the host expects for an entry; `kept` is what the host put there.
-std::int32_t hostFileAttr(bool isIndexFile, std::int32_t kept);
+std::int32_t hostFileAttr(EntryKind kind, std::int32_t kept);
 
 }  // namespace vellum::platform

@@ -1,10 +1,9 @@
 #include "platform/platform.h"
 
 #include "platform/fault_seam.h"
-#include "platform/text.h"
 
 #include <cerrno>
-#include <ctime>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,11 +105,6 @@ bool flushToDisk(const File& file) {
     return ::fsync(fd(file)) == 0;
 }
 
-bool fileExists(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0;
-}
-
 bool removeFile(const char* path) {
     if (faultHit(Fault::remove)) return false;
     return ::unlink(path) == 0;
@@ -125,59 +119,16 @@ bool isReadOnly(const char* path) {
 
 char pathSeparator() { return '/'; }
 
-// Linux hosts hand over UTF-8: the host's 8-bit text is the library's own.
-std::string toHostText(std::string_view utf8) { return std::string(utf8); }
-std::string fromHostText(std::string_view hostText) { return std::string(hostText); }
-
-// Simple case folding for the scripts that book ids are written in: Latin (ASCII,
-// Latin-1), Greek and Cyrillic. Other characters compare as they are.
-static std::uint32_t foldCase(std::uint32_t c) {
-    if (c >= 'A' && c <= 'Z') return c + 32;
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-    if (c >= 0x410 && c <= 0x42F) return c + 32;
-    if (c >= 0x400 && c <= 0x40F) return c + 80;
-    return c;
-}
-
-bool sameName(std::string_view x, std::string_view y) {
-    std::size_t i = 0, j = 0;
-    while (i < x.size() && j < y.size()) {
-        if (foldCase(nextCodePoint(x, i)) != foldCase(nextCodePoint(y, j))) return false;
-    }
-    return i == x.size() && j == y.size();
-}
-
-UtcTime utcNow() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::gmtime_r(&now, &tm);
-    UtcTime t;
-    t.year = tm.tm_year + 1900;
-    t.month = tm.tm_mon + 1;
-    t.day = tm.tm_mday;
-    t.hour = tm.tm_hour;
-    t.minute = tm.tm_min;
-    t.second = tm.tm_sec;
-    return t;
-}
-
 // Double Commander on Linux reads FileTime as a Unix timestamp.
 std::uint32_t hostFileTime(const UtcTime& time) {
-    // Days from the civil date (proleptic Gregorian), after Howard Hinnant's algorithm.
-    int y = time.year - (time.month <= 2 ? 1 : 0);
-    int era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = static_cast<unsigned>(y - era * 400);
-    unsigned mp = static_cast<unsigned>(time.month + (time.month > 2 ? -3 : 9));
-    unsigned doy = (153 * mp + 2) / 5 + static_cast<unsigned>(time.day) - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    long long days = static_cast<long long>(era) * 146097 + static_cast<long long>(doe) - 719468;
-    long long seconds = days * 86400 + time.hour * 3600 + time.minute * 60 + time.second;
-    return static_cast<std::uint32_t>(seconds);
+    using namespace std::chrono;
+    sys_days date = year(time.year) / time.month / time.day;
+    seconds since = date.time_since_epoch() + hours(time.hour) + minutes(time.minute) + seconds(time.second);
+    return static_cast<std::uint32_t>(since.count());
 }
 
 // Double Commander on Linux reads FileAttr as a Unix mode.
-std::int32_t hostFileAttr(bool /*isIndexFile*/, std::int32_t /*kept*/) {
+std::int32_t hostFileAttr(EntryKind, std::int32_t) {
     return static_cast<std::int32_t>(S_IFREG | 0644);
 }
 

@@ -1,12 +1,11 @@
 #include "platform/platform.h"
 
 #include "platform/fault_seam.h"
-#include "platform/text.h"
+#include "text/unicode.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <climits>
 
 namespace vellum::platform {
 
@@ -17,7 +16,7 @@ HANDLE handleOf(const File& file) { return reinterpret_cast<HANDLE>(file.native(
 // INVALID_HANDLE_VALUE is -1, so a failed CreateFileA gives an empty File.
 File adopt(HANDLE handle) { return File(reinterpret_cast<std::intptr_t>(handle)); }
 
-// The largest piece one call of ReadFile, WriteFile or a code page conversion takes.
+// The largest piece one call of WriteFile takes.
 constexpr std::size_t kMaxPiece = 1u << 30;
 
 LPCWSTR w(const std::u16string& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
@@ -33,16 +32,16 @@ bool isPlainAbsolute(const std::u16string& path) {
 
 // A UTF-8 path as the wide-character calls of Windows take it. An absolute path too
 // long for the plain calls (which stop at MAX_PATH, and at 248 characters for a
-// folder) gets the "\\?\" prefix, which lifts the limit; the system no longer
-// cleans such a path up, so it is made full (no "." or "..", backslashes only) first.
+// folder) gets the "\\?\" prefix, which lifts the limit; the system does not
+// clean such a path up, so it is made full (no "." or "..", backslashes only) first.
 std::u16string wide(const char* path) {
-    std::u16string text = utf16FromUtf8(path);
-    if (text.size() < MAX_PATH - 12 || !isPlainAbsolute(text)) return text;
-    DWORD size = GetFullPathNameW(w(text), 0, nullptr, nullptr);
-    if (size == 0) return text;
+    std::u16string units = text::utf16FromUtf8(path);
+    if (units.size() < MAX_PATH - 12 || !isPlainAbsolute(units)) return units;
+    DWORD size = GetFullPathNameW(w(units), 0, nullptr, nullptr);
+    if (size == 0) return units;
     std::u16string full(size, u'\0');
-    DWORD n = GetFullPathNameW(w(text), size, reinterpret_cast<LPWSTR>(full.data()), nullptr);
-    if (n == 0 || n >= size) return text;
+    DWORD n = GetFullPathNameW(w(units), size, reinterpret_cast<LPWSTR>(full.data()), nullptr);
+    if (n == 0 || n >= size) return units;
     full.resize(n);
     if (full.size() >= 2 && full[0] == u'\\' && full[1] == u'\\') return u"\\\\?\\UNC" + full.substr(1);
     return u"\\\\?\\" + full;
@@ -124,8 +123,6 @@ bool flushToDisk(const File& file) {
     return FlushFileBuffers(handleOf(file)) != 0;
 }
 
-bool fileExists(const char* path) { return GetFileAttributesW(w(wide(path))) != INVALID_FILE_ATTRIBUTES; }
-
 bool removeFile(const char* path) {
     if (faultHit(Fault::remove)) return false;
     return DeleteFileW(w(wide(path))) != 0;
@@ -138,87 +135,6 @@ bool isReadOnly(const char* path) {
 
 char pathSeparator() { return '\\'; }
 
-namespace {
-
-// UTF-16 to the ANSI code page, in pieces that one conversion call takes.
-std::string codePageFromUtf16(std::u16string_view text) {
-    // Where the system code page is UTF-8 every character can be written, and the
-    // conversion refuses a default character.
-    const char* fallback = GetACP() == CP_UTF8 ? nullptr : " ";
-    std::string out;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        std::size_t piece = std::min(text.size() - done, kMaxPiece);
-        // A surrogate pair is never split between two pieces.
-        if (done + piece < text.size() && text[done + piece - 1] >= 0xD800 && text[done + piece - 1] <= 0xDBFF)
-            --piece;
-        auto* units = reinterpret_cast<LPCWCH>(text.data() + done);
-        int length = static_cast<int>(piece);
-        int size = WideCharToMultiByte(CP_ACP, 0, units, length, nullptr, 0, fallback, nullptr);
-        if (size <= 0) return std::string();
-        std::size_t at = out.size();
-        out.resize(at + static_cast<std::size_t>(size));
-        if (WideCharToMultiByte(CP_ACP, 0, units, length, out.data() + at, size, fallback, nullptr) != size)
-            return std::string();
-        done += piece;
-    }
-    return out;
-}
-
-std::u16string utf16FromCodePage(std::string_view text) {
-    std::u16string out;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        std::size_t piece = std::min(text.size() - done, kMaxPiece);
-        if (done + piece < text.size()) {
-            // In a double-byte code page, end the piece on a character boundary.
-            std::size_t i = 0, boundary = 0;
-            while (i < piece) {
-                boundary = i;
-                i += IsDBCSLeadByte(static_cast<BYTE>(text[done + i])) ? 2 : 1;
-            }
-            if (i == piece) boundary = piece;
-            if (boundary > 0) piece = boundary;
-        }
-        const char* bytes = text.data() + done;
-        int length = static_cast<int>(piece);
-        int size = MultiByteToWideChar(CP_ACP, 0, bytes, length, nullptr, 0);
-        if (size <= 0) return std::u16string();
-        std::size_t at = out.size();
-        out.resize(at + static_cast<std::size_t>(size));
-        if (MultiByteToWideChar(CP_ACP, 0, bytes, length, reinterpret_cast<LPWSTR>(out.data() + at), size) != size)
-            return std::u16string();
-        done += piece;
-    }
-    return out;
-}
-
-}  // namespace
-
-std::string toHostText(std::string_view utf8) { return codePageFromUtf16(utf16FromUtf8(utf8)); }
-std::string fromHostText(std::string_view hostText) { return utf8FromUtf16(utf16FromCodePage(hostText)); }
-
-// Ordinal comparison of UTF-16 with simple case mapping, as Windows compares file names.
-bool sameName(std::string_view a, std::string_view b) {
-    std::u16string x = utf16FromUtf8(a), y = utf16FromUtf8(b);
-    if (x.size() > INT_MAX || y.size() > INT_MAX) return false;
-    return CompareStringOrdinal(reinterpret_cast<LPCWCH>(x.data()), static_cast<int>(x.size()),
-                                reinterpret_cast<LPCWCH>(y.data()), static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
-}
-
-UtcTime utcNow() {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    UtcTime t;
-    t.year = now.wYear;
-    t.month = now.wMonth;
-    t.day = now.wDay;
-    t.hour = now.wHour;
-    t.minute = now.wMinute;
-    t.second = now.wSecond;
-    return t;
-}
-
 // Total Commander reads FileTime as an MS-DOS date and time. The UTC time goes in as
 // it is, without conversion to local time.
 std::uint32_t hostFileTime(const UtcTime& time) {
@@ -229,6 +145,6 @@ std::uint32_t hostFileTime(const UtcTime& time) {
 
 // Total Commander's FileAttr: no attribute for an element; the index file keeps
 // whatever the host's record held.
-std::int32_t hostFileAttr(bool isIndexFile, std::int32_t kept) { return isIndexFile ? kept : 0; }
+std::int32_t hostFileAttr(EntryKind kind, std::int32_t kept) { return kind == EntryKind::index ? kept : 0; }
 
 }  // namespace vellum::platform

@@ -1,8 +1,8 @@
 // What every export does between the host and the core, written once for both
 // interfaces of the host (`Text` is its kind of text, see host_text.h): the record
 // behind a handle, the host's callbacks bound as progress sinks, the host's records
-// filled from the core's entry descriptions, and the one catch-all that keeps every
-// exception away from the host.
+// and the index text filled from the core's entry descriptions, and the one
+// catch-all that keeps every exception away from the host.
 #pragma once
 
 #include "core/book_archive.h"
@@ -12,14 +12,17 @@
 #include "core/progress.h"
 #include "core/status.h"
 #include "platform/platform.h"
-#include "platform/text.h"
+#include "plugin/host_text.h"
 #include "plugin/wcx.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 namespace vellum::plugin {
 
@@ -32,9 +35,11 @@ struct ProgressCallbacks {
     tProcessDataProcW wide = nullptr;
 };
 
-// What a handle the host holds stands for: an open book and the host's callbacks.
+// What a handle the host holds stands for: an open book, the text of its "files.bbs"
+// as the listing has shown it so far, and the host's callbacks.
 struct ArchiveHandle {
     std::unique_ptr<BookArchive> archive;
+    std::string indexText;  // in the host's 8-bit text, one line per delivered element
     tChangeVolProc changeVolProc = nullptr;  // kept, never called: a book has no volumes
     tChangeVolProcW changeVolProcW = nullptr;
     ProgressCallbacks progress;
@@ -45,6 +50,22 @@ extern ProgressCallbacks packProgressCallbacks;
 
 inline ArchiveHandle* handleOf(HANDLE_WCX handle) {
     return handle == nullptr || handle == kPackingHandle ? nullptr : static_cast<ArchiveHandle*>(handle);
+}
+
+// SetProcessDataProc and its Unicode twin: the handle -1 sets the callback of the
+// packing run, another handle the callback of its archive.
+template <typename Callback>
+void setProgressCallback(HANDLE_WCX handle, Callback ProgressCallbacks::*which, Callback callback) {
+    if (handle == kPackingHandle)
+        packProgressCallbacks.*which = callback;
+    else if (ArchiveHandle* open = handleOf(handle))
+        open->progress.*which = callback;
+}
+
+// SetChangeVolProc and its Unicode twin.
+template <typename Callback>
+void setChangeVolumeCallback(HANDLE_WCX handle, Callback ArchiveHandle::*which, Callback callback) {
+    if (ArchiveHandle* open = handleOf(handle)) open->*which = callback;
 }
 
 // A status as the host's result code: the values are the same.
@@ -74,13 +95,13 @@ class HostProgress final : public ProgressSink {
 public:
     explicit HostProgress(const ProgressCallbacks* callbacks) : callbacks_(callbacks) {}
     void beginFile(const std::string& path) override {
-        narrowPath_ = platform::toHostText(path);
-        widePath_ = platform::utf16FromUtf8(path);
+        narrowPath_ = text::toCodePage(path).text;
+        widePath_ = text::utf16FromUtf8(path);
     }
     bool report(std::int64_t bytes) override {
         ProgressCallbacks now = *callbacks_;
         int size = static_cast<int>(bytes);
-        bool wide = now.wide != nullptr && (Text::isWide || now.narrow == nullptr);
+        bool wide = now.wide != nullptr && (std::is_same_v<Text, WideText> || now.narrow == nullptr);
         if (wide) return now.wide(widePath_.data(), size) != 0;
         if (now.narrow != nullptr) return now.narrow(narrowPath_.data(), size) != 0;
         return true;
@@ -100,7 +121,7 @@ inline int clamp32(std::int64_t value) { return static_cast<int>(std::min<std::i
 template <typename Text, typename Header>
 void describe(Header& header, const EntryDescription& entry, const platform::UtcTime& openTime) {
     Text::copyName(header.FileName, entry.name);
-    if (entry.isIndex) header.Flags = 0;
+    if (entry.kind == platform::EntryKind::index) header.Flags = 0;
     if constexpr (requires { header.PackSizeHigh; }) {
         auto packed = static_cast<std::uint64_t>(entry.packedSize), size = static_cast<std::uint64_t>(entry.size);
         header.PackSize = static_cast<unsigned int>(packed & 0xFFFFFFFFu);
@@ -113,7 +134,7 @@ void describe(Header& header, const EntryDescription& entry, const platform::Utc
     }
     header.FileCRC = 0;
     header.FileTime = static_cast<int>(platform::hostFileTime(openTime));
-    header.FileAttr = platform::hostFileAttr(entry.isIndex, header.FileAttr);
+    header.FileAttr = platform::hostFileAttr(entry.kind, header.FileAttr);
 }
 
 template <typename Text, typename OpenData>
@@ -122,7 +143,7 @@ HANDLE_WCX openArchive(OpenData* data) {
     HANDLE_WCX opened = nullptr;
     int result = guarded(E_EOPEN, [&] {
         auto handle = std::make_unique<ArchiveHandle>();
-        Status status = openBookArchive(Text::toCore(data->ArcName), handle->archive);
+        Status status = openBookArchive(toCore<Text>(data->ArcName), handle->archive);
         if (status == Status::ok) opened = handle.release();
         return resultCode(status);
     });
@@ -138,8 +159,13 @@ int readHeader(HANDLE_WCX handle, Header* header) {
     return guarded(E_END_ARCHIVE, [&] {
         EntryDescription entry;
         Status status = vellum::readHeader(*open->archive, entry);
-        if (status == Status::ok) describe<Text>(*header, entry, open->archive->openTime);
-        return resultCode(status);
+        if (status != Status::ok) return resultCode(status);
+        if (entry.kind == platform::EntryKind::index)
+            entry.size = static_cast<std::int64_t>(open->indexText.size());
+        else
+            appendIndexLine(open->indexText, entry);
+        describe<Text>(*header, entry, open->archive->openTime);
+        return 0;
     });
 }
 
@@ -152,9 +178,9 @@ int processFile(HANDLE_WCX handle, int operation, const typename Text::Char* des
     return guarded(E_BAD_DATA, [&]() -> int {
         if (operation == PK_TEST) return resultCode(testEntry(*open->archive));
         if (operation != PK_EXTRACT) return E_BAD_DATA;
-        std::optional<std::string> target = Text::targetPath(destPath, destName);
+        std::optional<std::string> target = targetPath<Text>(destPath, destName);
         HostProgress<Text> progress(&open->progress);
-        return resultCode(extractEntry(*open->archive, target ? &*target : nullptr, &progress));
+        return resultCode(extractEntry(*open->archive, open->indexText, target ? &*target : nullptr, &progress));
     });
 }
 
@@ -165,11 +191,11 @@ int packFiles(const typename Text::Char* packedFile, const typename Text::Char* 
     return guarded(E_EWRITE, [&] {
         HostProgress<Text> progress(&packProgressCallbacks);
         PackRequest request;
-        request.book = Text::toCore(packedFile);
+        request.book = toCore<Text>(packedFile);
         request.subPath = subPath != nullptr;
-        request.names = Text::packNames(srcPath, addList);
+        request.names = packNames<Text>(srcPath, addList);
         request.moveFiles = (flags & PK_PACK_MOVE_FILES) != 0;
-        request.shownName = &Text::shownName;
+        request.listedNames = Text::kNames;
         request.progress = &progress;
         return resultCode(vellum::packFiles(request));
     });
@@ -179,7 +205,7 @@ template <typename Text>
 int canYouHandleThisFile(const typename Text::Char* fileName) {
     if (fileName == nullptr) return 0;
     // Exactly 0 or 1, whatever goes wrong: the host reads a one-byte boolean.
-    return guarded(0, [&] { return isBook(Text::toCore(fileName)) ? 1 : 0; }, 0);
+    return guarded(0, [&] { return isBook(toCore<Text>(fileName)) ? 1 : 0; }, 0);
 }
 
 }  // namespace vellum::plugin

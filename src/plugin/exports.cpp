@@ -1,7 +1,7 @@
 // The nine functions the host calls, each one line over the edge (edge.h) for the
 // host's 8-bit interface (the Unicode ones are in unicode_exports.cpp). No exception
-// ever reaches the host: running out of memory
-// becomes E_NO_MEMORY (or a null handle), anything else a failure code of the call.
+// ever reaches the host: running out of memory becomes E_NO_MEMORY (or a null
+// handle), anything else a failure code of the call.
 #include "plugin/wcx.h"
 
 #include "plugin/edge.h"
@@ -20,7 +20,7 @@ static_assert(kCapabilities == 327);
 // The core's statuses go to the host as they are.
 static_assert(resultCode(Status::endArchive) == E_END_ARCHIVE && resultCode(Status::noMemory) == E_NO_MEMORY &&
               resultCode(Status::badData) == E_BAD_DATA && resultCode(Status::badArchive) == E_BAD_ARCHIVE &&
-              resultCode(Status::openFailed) == E_EOPEN && resultCode(Status::createFailed) == E_ECLOSE &&
+              resultCode(Status::openFailed) == E_EOPEN && resultCode(Status::closeFailed) == E_ECLOSE &&
               resultCode(Status::readFailed) == E_EREAD && resultCode(Status::writeFailed) == E_EWRITE &&
               resultCode(Status::aborted) == E_EABORTED && resultCode(Status::noFiles) == E_NO_FILES &&
               resultCode(Status::notSupported) == E_NOT_SUPPORTED);
@@ -43,14 +43,11 @@ int WCX_CALL CloseArchive(HANDLE_WCX hArcData) {
 }
 
 void WCX_CALL SetChangeVolProc(HANDLE_WCX hArcData, tChangeVolProc pChangeVolProc) {
-    if (ArchiveHandle* open = handleOf(hArcData)) open->changeVolProc = pChangeVolProc;
+    setChangeVolumeCallback(hArcData, &ArchiveHandle::changeVolProc, pChangeVolProc);
 }
 
 void WCX_CALL SetProcessDataProc(HANDLE_WCX hArcData, tProcessDataProc pProcessDataProc) {
-    if (hArcData == kPackingHandle)
-        packProgressCallbacks.narrow = pProcessDataProc;
-    else if (ArchiveHandle* open = handleOf(hArcData))
-        open->progress.narrow = pProcessDataProc;
+    setProgressCallback(hArcData, &ProgressCallbacks::narrow, pProcessDataProc);
 }
 
 int WCX_CALL GetPackerCaps(void) { return kCapabilities; }

@@ -27,14 +27,11 @@ int WCX_CALL ProcessFileW(HANDLE_WCX hArcData, int Operation, WCHAR_WCX* DestPat
 }
 
 void WCX_CALL SetChangeVolProcW(HANDLE_WCX hArcData, tChangeVolProcW pChangeVolProc) {
-    if (ArchiveHandle* open = handleOf(hArcData)) open->changeVolProcW = pChangeVolProc;
+    setChangeVolumeCallback(hArcData, &ArchiveHandle::changeVolProcW, pChangeVolProc);
 }
 
 void WCX_CALL SetProcessDataProcW(HANDLE_WCX hArcData, tProcessDataProcW pProcessDataProc) {
-    if (hArcData == kPackingHandle)
-        packProgressCallbacks.wide = pProcessDataProc;
-    else if (ArchiveHandle* open = handleOf(hArcData))
-        open->progress.wide = pProcessDataProc;
+    setProgressCallback(hArcData, &ProgressCallbacks::wide, pProcessDataProc);
 }
 
 int WCX_CALL PackFilesW(WCHAR_WCX* PackedFile, WCHAR_WCX* SubPath, WCHAR_WCX* SrcPath, WCHAR_WCX* AddList, int Flags) {

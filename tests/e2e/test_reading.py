@@ -185,6 +185,22 @@ class Reading(WorkFolder):
         self.assertEqual(result.rc, OK, result)
         self.assertEqual(self.read("out/files.bbs"), b"")
 
+    def test_arguments_are_paths_and_names_whatever_they_hold(self):
+        # A path that begins with "/" is no option (on Windows it names the current
+        # drive), and a name in brackets is no list.
+        self.write("b.fb2", book(("[BR]", "image/png", b64(b"br")), ("[a,b]", "image/png", b64(b"ab"))))
+        full = self.path("b.fb2")
+        self.assertTrue(full.startswith("/"))
+        self.assertEqual([e["name"] for e in self.listing(full)], ["[BR]", "[a,b]", "files.bbs"])
+        self.assertEqual(self.vellum("cat", full, "[BR]").raw, b"br")
+        result = self.vellum("extract", full, "[a,b]", "-o", "out")
+        self.assertEqual(result.rc, OK, result)
+        self.assertEqual(self.read("out/[a,b]"), b"ab")
+        self.write("in/[BR]", b"new")
+        result = self.vellum("replace", full, "in/[BR]")
+        self.assertEqual(result.rc, OK, result)
+        self.assertEqual(self.vellum("cat", "b.fb2", "[BR]").raw, b"new")
+
 
 if __name__ == "__main__":
     unittest.main()

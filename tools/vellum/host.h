@@ -1,13 +1,14 @@
 // What the command-line host needs from the system it runs on: loading the plug-in
 // module, preparing the calling thread, files and folders, the terminal, and the
-// host conventions that differ between platforms (entry dates, name comparison,
-// file names the system accepts). One implementation per platform, chosen by CMake
+// host conventions that differ between platforms (entry dates, file names the
+// system accepts; text and name comparison are the text layer's). One implementation per platform, chosen by CMake
 // (host_posix.cpp, host_win32.cpp). Every path, name and message is UTF-8 here; the
 // Windows implementation turns paths into UTF-16 at each system call.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +44,8 @@ public:
     ~HostThread();
     HostThread(const HostThread&) = delete;
     HostThread& operator=(const HostThread&) = delete;
-    // False when the thread could not be prepared; `error` then says why.
-    bool ready(std::string& error) const;
+    // Why the thread could not be prepared, or nothing when it is ready.
+    std::optional<std::string> failure() const;
 
 private:
     long status_ = 0;
@@ -78,13 +79,13 @@ bool sameFile(const std::string& a, const std::string& b);
 // True when the file exists but has no write permission (also for root) or carries
 // the read-only attribute.
 bool isReadOnly(const std::string& path);
-// True when the file can be opened for reading (the open never waits, even on a
-// FIFO); otherwise `error` says why.
-bool canRead(const std::string& path, std::string& error);
+// Why the file cannot be opened for reading (the open never waits, even on a FIFO),
+// or nothing when it can.
+std::optional<std::string> unreadable(const std::string& path);
 // The size of a file in bytes, 0 when it cannot be had.
 std::uint64_t fileSize(const std::string& path);
-// Creates `path` and any missing parent folders. False with `error` on failure.
-bool makeFolders(const std::string& path, std::string& error);
+// Creates `path` and any missing parent folders; why that failed, or nothing.
+std::optional<std::string> makeFolders(const std::string& path);
 // Opens a file with the C library (fopen's modes). Null on failure, with errno set.
 std::FILE* openFile(const std::string& path, const char* mode);
 // Creates a new empty file with a unique name in the system's temporary folder and
@@ -113,16 +114,6 @@ struct DateTime {
 // MS-DOS packed date and time on Windows.
 DateTime decodeFileTime(std::int32_t fileTime);
 
-// Compares two names without regard to letter case, as the file manager (and the
-// plug-in) compare entry names.
-bool sameName(const std::string& a, const std::string& b);
-// The text of the plug-in's 8-bit functions: the ANSI code page on Windows (a
-// character it cannot hold becomes "?"), UTF-8 on Linux.
-std::string toHostText(const std::string& utf8);
-std::string fromHostText(const std::string& hostText);
-// A name as the plug-in writes it into files.bbs, in its 8-bit text: there a
-// character the code page cannot hold is a space.
-std::string indexName(const std::string& utf8);
 // Makes a single file name acceptable to this system's file names, after the common
 // rules have removed separators: on Windows the reserved characters, device names
 // and trailing dots and spaces; nothing on Linux.

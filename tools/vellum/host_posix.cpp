@@ -48,7 +48,7 @@ void* Library::symbol(const char* name) const { return handle_ != nullptr ? ::dl
 
 HostThread::HostThread() = default;
 HostThread::~HostThread() = default;
-bool HostThread::ready(std::string&) const { return true; }
+std::optional<std::string> HostThread::failure() const { return std::nullopt; }
 
 void prepareProcess() { std::signal(SIGPIPE, SIG_IGN); }
 
@@ -99,14 +99,11 @@ bool isReadOnly(const std::string& path) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-bool canRead(const std::string& path, std::string& error) {
+std::optional<std::string> unreadable(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return std::strerror(errno);
     ::close(fd);
-    return true;
+    return std::nullopt;
 }
 
 std::uint64_t fileSize(const std::string& path) {
@@ -114,24 +111,18 @@ std::uint64_t fileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-bool makeFolders(const std::string& path, std::string& error) {
+std::optional<std::string> makeFolders(const std::string& path) {
     std::string partial;
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
         partial = path.substr(0, end);
-        if (!partial.empty() && ::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-            error = std::strerror(errno);
-            return false;
-        }
+        if (!partial.empty() && ::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return std::strerror(errno);
         start = end + 1;
     }
-    if (pathKind(path) != PathKind::folder) {
-        error = "not a folder";
-        return false;
-    }
-    return true;
+    if (pathKind(path) != PathKind::folder) return "not a folder";
+    return std::nullopt;
 }
 
 std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
@@ -175,53 +166,6 @@ DateTime decodeFileTime(std::int32_t fileTime) {
     ::localtime_r(&seconds, &tm);
     return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
-
-namespace {
-
-// One code point of UTF-8 text; a byte that starts no valid sequence stands for itself.
-std::uint32_t nextCodePoint(std::string_view s, std::size_t& i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char b = byte(i);
-    int length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (length <= 1 || i + static_cast<std::size_t>(length) > s.size()) {
-        ++i;
-        return b;
-    }
-    std::uint32_t c = b & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return b;
-        }
-        c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    i += static_cast<std::size_t>(length);
-    return c;
-}
-
-// Simple case folding for the scripts book ids are written in (Latin, Greek, Cyrillic),
-// the same letters the plug-in folds when it matches names.
-std::uint32_t foldCase(std::uint32_t c) {
-    if (c >= 'A' && c <= 'Z') return c + 32;
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-    if (c >= 0x410 && c <= 0x42F) return c + 32;
-    if (c >= 0x400 && c <= 0x40F) return c + 80;
-    return c;
-}
-
-}  // namespace
-
-bool sameName(const std::string& a, const std::string& b) {
-    std::size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size())
-        if (foldCase(nextCodePoint(a, i)) != foldCase(nextCodePoint(b, j))) return false;
-    return i == a.size() && j == b.size();
-}
-
-std::string toHostText(const std::string& utf8) { return utf8; }
-std::string fromHostText(const std::string& hostText) { return hostText; }
-std::string indexName(const std::string& utf8) { return utf8; }
 
 std::string systemFileName(const std::string& name) { return name; }
 

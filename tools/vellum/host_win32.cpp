@@ -2,7 +2,9 @@
 // thread with COM initialised, FileTime is the MS-DOS packed date and time. The
 // command works in UTF-8 and meets the system through its wide-character calls.
 #include "host.h"
-#include "utf16.h"
+
+#include "text/system_text.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,11 +23,11 @@ namespace {
 
 // UTF-8 as the wide-character calls take it, and back.
 std::wstring wide(const std::string& utf8) {
-    std::u16string text = tool::toUtf16(utf8);
-    return std::wstring(text.begin(), text.end());
+    std::u16string units = text::utf16FromUtf8(utf8);
+    return std::wstring(units.begin(), units.end());
 }
-std::string narrow(const wchar_t* text, std::size_t size) {
-    return tool::fromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(text), size));
+std::string narrow(const wchar_t* units, std::size_t size) {
+    return text::utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(units), size));
 }
 std::string narrow(const std::wstring& text) { return narrow(text.data(), text.size()); }
 
@@ -53,14 +55,6 @@ std::wstring filled(Call call) {
         text.assign(n + 1, L'\0');
     }
     return std::wstring();
-}
-
-std::wstring fromCodePage(const std::string& text) {
-    int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
 }
 
 }  // namespace
@@ -97,10 +91,9 @@ HostThread::~HostThread() {
     if (SUCCEEDED(status_)) CoUninitialize();
 }
 
-bool HostThread::ready(std::string& error) const {
-    if (SUCCEEDED(status_)) return true;
-    error = "COM cannot be initialised: " + messageOf(static_cast<DWORD>(status_));
-    return false;
+std::optional<std::string> HostThread::failure() const {
+    if (SUCCEEDED(status_)) return std::nullopt;
+    return "COM cannot be initialised: " + messageOf(static_cast<DWORD>(status_));
 }
 
 void prepareProcess() {}
@@ -110,7 +103,7 @@ std::vector<std::string> arguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* wideArgs = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wideArgs == nullptr) {
-        for (int i = 1; i < argc; ++i) args.push_back(fromHostText(argv[i]));
+        for (int i = 1; i < argc; ++i) args.push_back(text::fromCodePage(argv[i]));
         return args;
     }
     for (int i = 1; i < count; ++i) args.push_back(narrow(wideArgs[i], std::wcslen(wideArgs[i])));
@@ -174,14 +167,11 @@ bool isReadOnly(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-bool canRead(const std::string& path, std::string& error) {
+std::optional<std::string> unreadable(const std::string& path) {
     HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = messageOf(GetLastError());
-        return false;
-    }
+    if (file == INVALID_HANDLE_VALUE) return messageOf(GetLastError());
     CloseHandle(file);
-    return true;
+    return std::nullopt;
 }
 
 std::uint64_t fileSize(const std::string& path) {
@@ -190,7 +180,7 @@ std::uint64_t fileSize(const std::string& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool makeFolders(const std::string& path, std::string& error) {
+std::optional<std::string> makeFolders(const std::string& path) {
     std::string full = absolutePath(path);
     // Skip the root ("C:\" or "\\server\share\"), which cannot be created.
     std::size_t start = 0;
@@ -206,17 +196,11 @@ bool makeFolders(const std::string& path, std::string& error) {
         if (end == std::string::npos) end = full.size();
         std::string partial = full.substr(0, end);
         bool made = end == start || CreateDirectoryW(wide(partial).c_str(), nullptr);
-        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = messageOf(GetLastError());
-            return false;
-        }
+        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) return messageOf(GetLastError());
         start = end + 1;
     }
-    if (pathKind(full) != PathKind::folder) {
-        error = "not a folder";
-        return false;
-    }
-    return true;
+    if (pathKind(full) != PathKind::folder) return "not a folder";
+    return std::nullopt;
 }
 
 std::FILE* openFile(const std::string& path, const char* mode) {
@@ -264,11 +248,11 @@ bool writeText(std::FILE* stream, std::string_view utf8) {
         return utf8.empty() || std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
     // A console: what the C library holds goes first, then the characters.
     std::fflush(stream);
-    std::u16string text = tool::toUtf16(utf8);
-    for (std::size_t done = 0; done < text.size();) {
+    std::u16string units = text::utf16FromUtf8(utf8);
+    for (std::size_t done = 0; done < units.size();) {
         DWORD written = 0;
-        DWORD piece = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 16384));
-        if (!WriteConsoleW(handle, text.data() + done, piece, &written, nullptr) || written == 0) return false;
+        DWORD piece = static_cast<DWORD>(std::min<std::size_t>(units.size() - done, 16384));
+        if (!WriteConsoleW(handle, units.data() + done, piece, &written, nullptr) || written == 0) return false;
         done += written;
     }
     return true;
@@ -280,38 +264,6 @@ DateTime decodeFileTime(std::int32_t fileTime) {
                     static_cast<int>((v >> 16) & 0x1F),        static_cast<int>((v >> 11) & 0x1F),
                     static_cast<int>((v >> 5) & 0x3F),         static_cast<int>(v & 0x1F) * 2};
 }
-
-// Ordinal comparison of UTF-16 without regard to case, as the file manager and the
-// plug-in compare names.
-bool sameName(const std::string& a, const std::string& b) {
-    std::wstring x = wide(a), y = wide(b);
-    return CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
-namespace {
-
-std::string toCodePage(const std::string& utf8, DWORD flags, const char* fallback) {
-    std::wstring text = wide(utf8);
-    if (text.empty()) return std::string();
-    if (GetACP() == CP_UTF8) flags = 0, fallback = nullptr;  // every character is written, and no default is taken
-    int length = static_cast<int>(text.size());
-    int size = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, fallback, nullptr);
-    if (size <= 0) return std::string();
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, flags, text.data(), length, out.data(), size, fallback, nullptr);
-    return out;
-}
-
-}  // namespace
-
-// No best fit: a character the code page lacks must not become another letter (and
-// name another file); it becomes "?", which names none.
-std::string toHostText(const std::string& utf8) { return toCodePage(utf8, WC_NO_BEST_FIT_CHARS, nullptr); }
-
-std::string indexName(const std::string& utf8) { return toCodePage(utf8, 0, " "); }
-
-std::string fromHostText(const std::string& hostText) { return narrow(fromCodePage(hostText)); }
 
 std::string systemFileName(const std::string& name) {
     std::string out = name;

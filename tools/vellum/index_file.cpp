@@ -1,12 +1,16 @@
 #include "index_file.h"
 
-#include "host.h"
+#include "text/system_text.h"
 
 #include <string_view>
 
 namespace vellum::tool {
 
 namespace {
+
+// The longest name or content type, in bytes of the 8-bit text, that the plug-in
+// writes into a line of files.bbs.
+constexpr std::size_t kIndexNameLimit = 258;
 
 // Matches one index line's start at `pos`: the element's id, one or more spaces,
 // the size, one space. Answers the position after it, or npos. The line keeps the
@@ -36,29 +40,30 @@ std::size_t matchLineStart(const std::string& text, std::size_t pos, const Entry
 
 }  // namespace
 
-std::vector<std::string> contentTypes(const std::vector<Entry>& listed, const std::string& text) {
-    // Each name as its line holds it: in the 8-bit text, at most 258 bytes.
+std::vector<std::string> contentTypes(const std::vector<Entry>& listed, const std::string& index) {
+    // Each name as its line holds it: in the plug-in's 8-bit text, cut between
+    // characters to at most 258 bytes.
     std::vector<Entry> entries = listed;
-    for (Entry& entry : entries) entry.name = host::indexName(entry.name).substr(0, 258);
+    for (Entry& entry : entries) entry.name = text::toCodePageCut(entry.name, kIndexNameLimit);
     std::vector<std::string> types;
     std::size_t count = entries.empty() ? 0 : entries.size() - 1;
     std::size_t pos = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        pos = matchLineStart(text, pos, entries[i]);
+        pos = matchLineStart(index, pos, entries[i]);
         if (pos == std::string::npos) return {};
         std::size_t end = std::string::npos;
         if (i + 1 == count) {
-            if (text.size() >= pos + 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) end = text.size() - 2;
+            if (index.size() >= pos + 2 && index.compare(index.size() - 2, 2, "\r\n") == 0) end = index.size() - 2;
         } else {
-            for (std::size_t at = text.find("\r\n", pos); at != std::string::npos; at = text.find("\r\n", at + 1)) {
-                if (matchLineStart(text, at + 2, entries[i + 1]) != std::string::npos) {
+            for (std::size_t at = index.find("\r\n", pos); at != std::string::npos; at = index.find("\r\n", at + 1)) {
+                if (matchLineStart(index, at + 2, entries[i + 1]) != std::string::npos) {
                     end = at;
                     break;
                 }
             }
         }
         if (end == std::string::npos) return {};
-        types.push_back(host::fromHostText(text.substr(pos, end - pos)));
+        types.push_back(text::fromCodePage(index.substr(pos, end - pos)));
         pos = end + 2;
     }
     return types;

@@ -14,6 +14,6 @@ namespace vellum::tool {
 // whose line i describes entry i. A content type ends at the line end that the next
 // entry's line follows, so one holding a line break of its own is still read whole.
 // Empty when the text does not match the entries.
-std::vector<std::string> contentTypes(const std::vector<Entry>& entries, const std::string& text);
+std::vector<std::string> contentTypes(const std::vector<Entry>& entries, const std::string& index);
 
 }  // namespace vellum::tool

@@ -1,6 +1,8 @@
 #include "output.h"
 
 #include "host.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 #include "vellum.h"
 
 #include <cerrno>
@@ -49,31 +51,25 @@ std::string jsonString(const std::string& utf8) {
     std::string out = "\"";
     for (std::size_t i = 0; i < utf8.size();) {
         auto c = static_cast<unsigned char>(utf8[i]);
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
-            ++i;
+        if (c >= 0x80) {
+            std::size_t start = i;
+            if (text::decodeUtf8(utf8, i))
+                out.append(utf8, start, i - start);
+            else
+                text::appendUtf8(out, text::kReplacement);
             continue;
         }
-        int length = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool valid = length > 0 && i + static_cast<std::size_t>(length) <= utf8.size();
-        for (int k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]) & 0xC0) == 0x80;
-        if (valid) {
-            out.append(utf8, i, static_cast<std::size_t>(length));
-            i += static_cast<std::size_t>(length);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
         } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
+            out += static_cast<char>(c);
         }
+        ++i;
     }
     return out + "\"";
 }
@@ -104,23 +100,26 @@ bool flushOut() {
 
 FileHandle openFile(const std::string& path, const char* mode) { return FileHandle(host::openFile(path, mode)); }
 
-bool readWholeFile(const std::string& path, std::string& bytes) {
+std::optional<std::string> readWholeFile(const std::string& path) {
     FileHandle file = openFile(path, "rb");
-    if (!file) return false;
-    bytes.clear();
+    if (!file) return std::nullopt;
+    std::string bytes;
     char buffer[1 << 16];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, n);
-    return std::ferror(file.get()) == 0;
+    if (std::ferror(file.get()) != 0) return std::nullopt;
+    return bytes;
 }
 
 TempFile::~TempFile() {
     if (!path.empty()) host::removeFile(path);
 }
 
-bool TempFile::create(std::string& error) {
+std::optional<std::string> TempFile::create() {
+    std::string error;
     path = host::makeTempFile(error);
-    return !path.empty();
+    if (path.empty()) return error;
+    return std::nullopt;
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
@@ -129,13 +128,14 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return folder + host::separator() + name;
 }
 
-int openFailed(const std::string& book, int code, bool eightBit) {
+int openFailed(const PluginExports& api, const std::string& book, int code) {
     std::string why;
     switch (code) {
     case E_BAD_ARCHIVE: why = "not a FictionBook book"; break;
     case E_NO_MEMORY: why = "out of memory"; break;
     case E_EOPEN:
-        if (eightBit && host::fromHostText(host::toHostText(book)) != book) {
+        // The 8-bit functions take the name in the code page.
+        if (!api.unicode() && !text::toCodePage(book, text::Unheld::question).exact) {
             why = "its name does not fit the system code page, in which the plug-in's 8-bit functions take it";
             break;
         }
@@ -144,8 +144,8 @@ int openFailed(const std::string& book, int code, bool eightBit) {
         case host::PathKind::folder: why = "it is a folder"; break;
         case host::PathKind::other: why = "not a regular file"; break;
         default:
-            if (std::string error; !host::canRead(book, error))
-                why = error;
+            if (std::optional<std::string> error = host::unreadable(book))
+                why = *error;
             else
                 why = "not a well-formed XML document";
         }

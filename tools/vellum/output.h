@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vellum::tool {
@@ -18,7 +19,7 @@ void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Text for the terminal: control characters shown as "?".
 std::string printable(std::string text);
-// A JSON string: UTF-8 text escaped; bytes that are not UTF-8 become U+FFFD.
+// A JSON string: UTF-8 text escaped, invalid UTF-8 read as text/unicode.h says.
 std::string jsonString(const std::string& utf8);
 
 // Writes bytes to standard output; false (after a message, unless the reader has
@@ -33,8 +34,8 @@ struct CloseFile {
 };
 using FileHandle = std::unique_ptr<std::FILE, CloseFile>;
 FileHandle openFile(const std::string& path, const char* mode);
-// The whole content of a file; false when it cannot be read.
-bool readWholeFile(const std::string& path, std::string& bytes);
+// The whole content of a file; nothing when it cannot be read.
+std::optional<std::string> readWholeFile(const std::string& path);
 
 // A temporary file, removed when it goes.
 struct TempFile {
@@ -43,17 +44,16 @@ struct TempFile {
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile();
-    // Creates the file; false, with `error` saying why, when that fails.
-    bool create(std::string& error);
+    // Creates the file; why that failed, or nothing.
+    std::optional<std::string> create();
 };
 
 // A folder and a name joined by the host's separator.
 std::string joinPath(const std::string& folder, const std::string& name);
 
 // Why a book did not open, from OpenArchive's result and what the system says of the
-// file, told on standard error; the exit status that goes with it. `eightBit`: the
-// plug-in's 8-bit functions were called, which take the name in the code page.
-int openFailed(const std::string& book, int code, bool eightBit);
+// file, told on standard error; the exit status that goes with it.
+int openFailed(const PluginExports& api, const std::string& book, int code);
 // A listing that ReadHeader broke off with `code`.
 int listingFailed(const std::string& book, int code);
 // Why an entry could not be extracted to `target`.

@@ -1,8 +1,10 @@
 #include "plugin.h"
 
-#include "utf16.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 namespace vellum::tool {
@@ -13,56 +15,59 @@ namespace {
 int WCX_CALL changeVolume(char*, int) { return 1; }
 int WCX_CALL changeVolumeW(WCHAR_WCX*, int) { return 1; }
 
-// Text as a zero-terminated buffer of the interface called.
+// Text as a zero-terminated buffer of the interface called. In the 8-bit text, a
+// character the code page cannot hold becomes "?", which names no file, rather than
+// a character that could name another one.
 std::vector<char> hostBuffer(const std::string& utf8) {
-    std::string text = host::toHostText(utf8);
-    std::vector<char> buffer(text.begin(), text.end());
+    std::string bytes = text::toCodePage(utf8, text::Unheld::question).text;
+    std::vector<char> buffer(bytes.begin(), bytes.end());
     buffer.push_back('\0');
     return buffer;
 }
-std::u16string wideBuffer(const std::string& utf8) { return toUtf16(utf8); }
+std::u16string wideBuffer(const std::string& utf8) { return text::utf16FromUtf8(utf8); }
 
+// One export to look up: its name, and where its address goes.
 template <typename Function>
-bool find(const host::Library& library, const char* name, Function& function, std::string& missing) {
-    function = reinterpret_cast<Function>(library.symbol(name));
-    if (function == nullptr && missing.empty()) missing = name;
-    return function != nullptr;
+struct Wanted {
+    const char* name;
+    Function& function;
+};
+template <typename Function>
+Wanted(const char*, Function&) -> Wanted<Function>;
+
+// Looks up every export wanted; the name of the first one the module lacks, or empty.
+template <typename... Functions>
+std::string lookUp(const host::Library& library, Wanted<Functions>... wanted) {
+    std::string missing;
+    auto find = [&](const char* name, auto& function) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.symbol(name));
+        if (function == nullptr && missing.empty()) missing = name;
+    };
+    (find(wanted.name, wanted.function), ...);
+    return missing;
 }
 
 }  // namespace
 
-bool Plugin::load(const std::string& path, bool eightBitOnly, std::string& error) {
+std::optional<std::string> Plugin::load(const std::string& path, FunctionSet functions) {
     std::string why;
     library_ = host::Library::load(path, why);
-    if (!library_) {
-        error = "cannot load the plug-in " + path + ": " + why;
-        return false;
-    }
-    std::string missing;
-    find(library_, "OpenArchive", api_.openArchive, missing);
-    find(library_, "ReadHeader", api_.readHeader, missing);
-    find(library_, "ProcessFile", api_.processFile, missing);
-    find(library_, "CloseArchive", api_.closeArchive, missing);
-    find(library_, "SetChangeVolProc", api_.setChangeVolProc, missing);
-    find(library_, "SetProcessDataProc", api_.setProcessDataProc, missing);
-    find(library_, "GetPackerCaps", api_.getPackerCaps, missing);
-    find(library_, "PackFiles", api_.packFiles, missing);
-    find(library_, "CanYouHandleThisFile", api_.canYouHandleThisFile, missing);
-    if (!missing.empty()) {
-        error = "cannot use the plug-in " + path + ": it does not export " + missing;
-        return false;
-    }
+    if (!library_) return "cannot load the plug-in " + path + ": " + why;
+    std::string missing =
+        lookUp(library_, Wanted{"OpenArchive", api_.openArchive}, Wanted{"ReadHeader", api_.readHeader},
+               Wanted{"ProcessFile", api_.processFile}, Wanted{"CloseArchive", api_.closeArchive},
+               Wanted{"SetChangeVolProc", api_.setChangeVolProc}, Wanted{"SetProcessDataProc", api_.setProcessDataProc},
+               Wanted{"GetPackerCaps", api_.getPackerCaps}, Wanted{"PackFiles", api_.packFiles},
+               Wanted{"CanYouHandleThisFile", api_.canYouHandleThisFile});
+    if (!missing.empty()) return "cannot use the plug-in " + path + ": it does not export " + missing;
     // The Unicode set, as Total Commander takes it: all of it, or none.
     PluginExports wide = api_;
-    std::string absent;
-    find(library_, "OpenArchiveW", wide.openArchiveW, absent);
-    find(library_, "ReadHeaderExW", wide.readHeaderExW, absent);
-    find(library_, "ProcessFileW", wide.processFileW, absent);
-    find(library_, "SetChangeVolProcW", wide.setChangeVolProcW, absent);
-    find(library_, "SetProcessDataProcW", wide.setProcessDataProcW, absent);
-    find(library_, "PackFilesW", wide.packFilesW, absent);
-    if (absent.empty() && !eightBitOnly) api_ = wide;
-    return true;
+    std::string absent =
+        lookUp(library_, Wanted{"OpenArchiveW", wide.openArchiveW}, Wanted{"ReadHeaderExW", wide.readHeaderExW},
+               Wanted{"ProcessFileW", wide.processFileW}, Wanted{"SetChangeVolProcW", wide.setChangeVolProcW},
+               Wanted{"SetProcessDataProcW", wide.setProcessDataProcW}, Wanted{"PackFilesW", wide.packFilesW});
+    if (absent.empty() && functions == FunctionSet::unicodeWhenExported) api_ = wide;
+    return std::nullopt;
 }
 
 OpenBook::OpenBook(const PluginExports& api, const std::string& path, int openMode, const ProgressCallbacks& progress)
@@ -119,7 +124,7 @@ int OpenBook::next(Entry& entry) {
         tHeaderDataExW header{};
         int result = api_.readHeaderExW(handle_, &header);
         if (result != 0) return result;
-        entry.name = fromUtf16(fieldText(header.FileName));
+        entry.name = text::utf8FromUtf16(fieldText(header.FileName));
         entry.size = wholeSize(header.UnpSize, header.UnpSizeHigh);
         entry.packed = wholeSize(header.PackSize, header.PackSizeHigh);
         entry.fileTime = header.FileTime;
@@ -128,7 +133,7 @@ int OpenBook::next(Entry& entry) {
         tHeaderData header{};
         int result = api_.readHeader(handle_, &header);
         if (result != 0) return result;
-        entry.name = host::fromHostText(fieldText(header.FileName));
+        entry.name = text::fromCodePage(fieldText(header.FileName));
         entry.size = header.UnpSize;
         entry.packed = header.PackSize;
         entry.fileTime = header.FileTime;
@@ -149,10 +154,9 @@ int OpenBook::process(int operation, const std::string& target) {
 }
 
 int PluginExports::pack(const std::string& book, const std::string& folder, const std::vector<std::string>& names,
-                        bool move, const ProgressCallbacks& progress) const {
+                        int flags, const ProgressCallbacks& progress) const {
     // The host's buffers: zero-terminated strings, the list of names ended by an empty one.
     HANDLE_WCX packing = reinterpret_cast<HANDLE_WCX>(static_cast<std::intptr_t>(-1));
-    int flags = move ? PK_PACK_MOVE_FILES : 0;
     if (unicode()) {
         std::u16string list;
         for (const std::string& name : names) list += wideBuffer(name) + u'\0';

@@ -9,6 +9,7 @@
 #include "plugin/wcx.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,18 +46,21 @@ struct PluginExports {
 
     // Packs the files `names` of `folder` (ending with a separator) into `book`, as
     // a file manager does: the packing callback is set for the handle -1 first, then
-    // PackFiles is called once. PackFiles's result.
-    int pack(const std::string& book, const std::string& folder, const std::vector<std::string>& names, bool move,
+    // PackFiles is called once with `flags` (PK_PACK_MOVE_FILES). PackFiles's result.
+    int pack(const std::string& book, const std::string& folder, const std::vector<std::string>& names, int flags,
              const ProgressCallbacks& progress) const;
 };
+
+// Which functions the wrapper calls: the Unicode ones when the module has them all
+// (as Total Commander does), or always the 8-bit ones (--ansi).
+enum class FunctionSet { unicodeWhenExported, eightBit };
 
 // A loaded plug-in module with all nine exports found.
 class Plugin {
 public:
-    // Loads the module at `path`; false with `error` when it cannot be loaded or
-    // lacks one of the nine exports. The Unicode functions are used when the module
-    // has them all, unless `eightBitOnly`.
-    bool load(const std::string& path, bool eightBitOnly, std::string& error);
+    // Loads the module at `path`; why it cannot be loaded or lacks one of the nine
+    // exports, or nothing.
+    std::optional<std::string> load(const std::string& path, FunctionSet functions);
     const PluginExports& api() const { return api_; }
 
 private:

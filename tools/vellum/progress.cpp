@@ -1,7 +1,8 @@
 #include "progress.h"
 
 #include "host.h"
-#include "utf16.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 #include <chrono>
@@ -45,12 +46,12 @@ Progress& Progress::instance() {
 }
 
 int WCX_CALL Progress::callback(char* fileName, int size) {
-    instance().add([&] { return fileName == nullptr ? std::string() : host::fromHostText(fileName); }, size);
+    instance().add([&] { return fileName == nullptr ? std::string() : text::fromCodePage(fileName); }, size);
     return interruptFlag != 0 ? 0 : 1;
 }
 
 int WCX_CALL Progress::callbackW(WCHAR_WCX* fileName, int size) {
-    instance().add([&] { return fileName == nullptr ? std::string() : fromUtf16(fileName); }, size);
+    instance().add([&] { return fileName == nullptr ? std::string() : text::utf8FromUtf16(fileName); }, size);
     return interruptFlag != 0 ? 0 : 1;
 }
 
@@ -136,10 +137,7 @@ void Progress::draw() {
         if (static_cast<int>(name_.size()) <= room) {
             line += name_;
         } else {
-            // Cut between characters, not inside one.
-            std::size_t keep = static_cast<std::size_t>(room - 3);
-            while (keep > 0 && (static_cast<unsigned char>(name_[keep]) & 0xC0) == 0x80) --keep;
-            line += name_.substr(0, keep) + "...";
+            line += std::string(text::cutUtf8(name_, static_cast<std::size_t>(room - 3))) + "...";
         }
     }
     if (static_cast<int>(line.size()) > width) line.resize(static_cast<std::size_t>(width));

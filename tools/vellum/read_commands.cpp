@@ -4,6 +4,8 @@
 #include "index_file.h"
 #include "output.h"
 #include "progress.h"
+#include "text/system_text.h"
+#include "text/unicode.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +16,7 @@ namespace vellum::tool {
 int walkEntries(const PluginExports& api, const std::string& book, int openMode,
                 const std::function<bool(OpenBook&, const Entry&)>& visit) {
     OpenBook open(api, book, openMode, Progress::callbacks());
-    if (!open.isOpen()) return openFailed(book, open.openResult(), !api.unicode());
+    if (!open.isOpen()) return openFailed(api, book, open.openResult());
     Entry entry;
     int result;
     while ((result = open.next(entry)) == 0)
@@ -32,17 +34,19 @@ int readEntries(const PluginExports& api, const std::string& book, std::vector<E
         // A binary named "files.bbs" would come first and be overwritten by the index.
         if (indexText != nullptr && entry.name == kIndexName) {
             TempFile temp;
-            if (std::string error; !temp.create(error)) {
-                message("%s; the content types are not shown", error.c_str());
+            if (std::optional<std::string> error = temp.create()) {
+                message("%s; the content types are not shown", error->c_str());
                 entries.push_back(entry);
                 return true;
             }
             int extracted = open.process(PK_EXTRACT, temp.path);
-            if (extracted != 0 || !readWholeFile(temp.path, indexText->emplace())) {
+            std::optional<std::string> bytes = extracted == 0 ? readWholeFile(temp.path) : std::nullopt;
+            if (!bytes) {
                 message("cannot read the index of %s: %s", book.c_str(), codeName(extracted).c_str());
                 failed = kExitPartly;
                 return false;
             }
+            *indexText = std::move(bytes);
         }
         entries.push_back(entry);
         return true;
@@ -120,11 +124,12 @@ std::string tableListing(const std::vector<Entry>& entries, const std::vector<st
 // Whether an entry is wanted: every entry (the index unless left out), or the ones
 // named, matched as the file manager matches names. The index is the last entry,
 // named "files.bbs" and holding no element text.
-bool wanted(const Entry& entry, const std::vector<std::string>& names, std::vector<bool>& found, bool withIndex) {
-    if (names.empty()) return withIndex || entry.name != kIndexName || entry.packed != 0;
+bool wanted(const Entry& entry, const std::vector<std::string>& names, std::vector<bool>& found,
+            const Options& options) {
+    if (names.empty()) return !options.noIndex || entry.name != kIndexName || entry.packed != 0;
     bool any = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (host::sameName(entry.name, names[i])) {
+        if (text::sameName(entry.name, names[i])) {
             found[i] = true;
             any = true;
         }
@@ -146,14 +151,12 @@ std::string safeFileName(const std::string& entryName) {
     if (name.size() > kMaxName) {
         std::size_t dot = name.rfind('.');
         std::string extension = dot != std::string::npos && name.size() - dot <= 16 ? name.substr(dot) : "";
-        std::size_t keep = kMaxName - extension.size();
-        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-        name = name.substr(0, keep) + extension;
+        name = std::string(text::cutUtf8(name, kMaxName - extension.size())) + extension;
     }
     return name;
 }
 
-int listCommand(const PluginExports& api, const Options& options, bool json) {
+int listCommand(const PluginExports& api, const Options& options) {
     std::vector<Entry> entries;
     std::optional<std::string> indexText;
     if (int status = readEntries(api, options.book, entries, &indexText); status != kExitOk) return status;
@@ -170,7 +173,7 @@ int listCommand(const PluginExports& api, const Options& options, bool json) {
         totalSize += e.size;
         totalPacked += e.packed;
     }
-    std::string out = json ? jsonListing(options, entries, types, totalSize, totalPacked)
+    std::string out = options.json ? jsonListing(options, entries, types, totalSize, totalPacked)
                            : tableListing(entries, types, totalSize, totalPacked);
     if (!writeTextOut(out) || !flushOut()) return kExitPartly;
     return kExitOk;
@@ -200,8 +203,8 @@ int testCommand(const PluginExports& api, const Options& options) {
     return failed == 0 ? kExitOk : kExitPartly;
 }
 
-int extractCommand(const PluginExports& api, const Options& options, const std::string& folder,
-                   const std::vector<std::string>& names, bool withIndex, bool overwrite) {
+int extractCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& names) {
+    const std::string& folder = options.folder;
     std::vector<bool> found(names.size(), false);
     int total = 0;
     if (options.showProgress) {
@@ -210,7 +213,7 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
         std::vector<Entry> entries;
         if (int status = readEntries(api, options.book, entries, nullptr); status != kExitOk) return status;
         std::vector<bool> ignored(names.size(), false);
-        for (const Entry& e : entries) total += wanted(e, names, ignored, withIndex) ? 1 : 0;
+        for (const Entry& e : entries) total += wanted(e, names, ignored, options) ? 1 : 0;
     }
 
     Progress& progress = Progress::instance();
@@ -221,10 +224,10 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
     int stopped = kExitOk;  // why the walk was broken off
     bool folderReady = false;
     int status = walkEntries(api, options.book, PK_OM_EXTRACT, [&](OpenBook& open, const Entry& entry) {
-        if (!wanted(entry, names, found, withIndex)) return true;
+        if (!wanted(entry, names, found, options)) return true;
         std::string file = safeFileName(entry.name);
         bool taken = false;
-        for (const std::string& w : written) taken = taken || host::sameName(w, file);
+        for (const std::string& w : written) taken = taken || text::sameName(w, file);
         if (taken) {
             progress.clearLine();
             message("skipped a second entry named %s in %s: its file name is taken", entry.name.c_str(),
@@ -238,9 +241,9 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
         }
         if (!folderReady && !folder.empty()) {
             // Made at the first entry to write, so a run that writes nothing leaves no folder.
-            if (std::string error; !host::makeFolders(folder, error)) {
+            if (std::optional<std::string> error = host::makeFolders(folder)) {
                 progress.finish();
-                message("cannot create the folder %s: %s", folder.c_str(), error.c_str());
+                message("cannot create the folder %s: %s", folder.c_str(), error->c_str());
                 stopped = kExitPartly;
                 return false;
             }
@@ -251,7 +254,7 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
         // whatever path or link; and without --overwrite, anything already there.
         const char* kept = host::sameFile(target, options.book)    ? "it is the book being read"
                            : host::sameFile(target, options.plugin) ? "it is the plug-in reading the book"
-                           : !overwrite && host::nameExists(target) ? "it exists (--overwrite replaces it)"
+                           : !options.overwrite && host::nameExists(target) ? "it exists (--overwrite replaces it)"
                                                                     : nullptr;
         if (kept != nullptr) {
             progress.clearLine();
@@ -297,10 +300,10 @@ int extractCommand(const PluginExports& api, const Options& options, const std::
 int catCommand(const PluginExports& api, const Options& options, const std::string& name) {
     int result = -1;  // set once the entry is found
     int status = walkEntries(api, options.book, PK_OM_EXTRACT, [&](OpenBook& open, const Entry& entry) {
-        if (!host::sameName(entry.name, name)) return true;
+        if (!text::sameName(entry.name, name)) return true;
         TempFile temp;
-        if (std::string error; !temp.create(error)) {
-            message("%s", error.c_str());
+        if (std::optional<std::string> error = temp.create()) {
+            message("%s", error->c_str());
             result = kExitPartly;
             return false;
         }

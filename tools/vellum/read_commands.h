@@ -12,10 +12,10 @@
 
 namespace vellum::tool {
 
-int listCommand(const PluginExports& api, const Options& options, bool json);
+int listCommand(const PluginExports& api, const Options& options);
 int testCommand(const PluginExports& api, const Options& options);
-int extractCommand(const PluginExports& api, const Options& options, const std::string& folder,
-                   const std::vector<std::string>& names, bool withIndex, bool overwrite);
+// All entries, or those named (`names`).
+int extractCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& names);
 int catCommand(const PluginExports& api, const Options& options, const std::string& name);
 
 // Walks the entries of `book` in the host's order, the book opened in `openMode`.

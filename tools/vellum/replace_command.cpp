@@ -4,6 +4,7 @@
 #include "output.h"
 #include "progress.h"
 #include "read_commands.h"
+#include "text/system_text.h"
 
 #include <algorithm>
 
@@ -31,13 +32,13 @@ std::string packFailure(int code, const std::string& book, const std::vector<con
     switch (code) {
     case E_EOPEN:
         for (const Replacement* r : group)
-            if (std::string error; !host::canRead(r->file, error)) return "cannot read " + r->file + ": " + error;
+            if (std::optional<std::string> error = host::unreadable(r->file))
+                return "cannot read " + r->file + ": " + *error;
         return "cannot open " + book + " or one of the files from " + group.front()->folder;
     case E_EREAD: return "cannot read one of the files from " + group.front()->folder;
     case E_EWRITE:
         if (host::isReadOnly(book)) return "cannot save " + book + ": the file is read-only";
         return "cannot save " + book + ": the disk is full, or another program kept the book busy";
-    case E_NO_FILES: return "cannot find the binaries of " + book;
     case E_NOT_SUPPORTED:
         for (const Replacement* r : group)
             if (host::fileSize(r->file) >= kMaxReplacementSize) return tooLarge(r->file);
@@ -61,7 +62,6 @@ int checkFiles(const std::string& book, const std::vector<std::string>& files,
     }
     for (const std::string& file : files) {
         host::PathKind kind = host::pathKind(file);
-        std::string error;
         if (kind == host::PathKind::missing) {
             message("cannot read %s: no such file", file.c_str());
             bad = true;
@@ -72,8 +72,8 @@ int checkFiles(const std::string& book, const std::vector<std::string>& files,
             bad = true;
             continue;
         }
-        if (!host::canRead(file, error)) {
-            message("cannot read %s: %s", file.c_str(), error.c_str());
+        if (std::optional<std::string> error = host::unreadable(file)) {
+            message("cannot read %s: %s", file.c_str(), error->c_str());
             bad = true;
             continue;
         }
@@ -92,7 +92,7 @@ int checkFiles(const std::string& book, const std::vector<std::string>& files,
             continue;
         }
         for (const Replacement& other : replacements) {
-            if (host::sameName(other.name, r.name)) {
+            if (text::sameName(other.name, r.name)) {
                 message("%s and %s would both replace %s", other.file.c_str(), file.c_str(), r.name.c_str());
                 bad = true;
             }
@@ -102,10 +102,24 @@ int checkFiles(const std::string& book, const std::vector<std::string>& files,
     return bad ? kExitPartly : kExitOk;
 }
 
+// The replacements by source folder, one PackFiles call each, in the order the
+// folders first come.
+std::vector<std::vector<const Replacement*>> byFolder(const std::vector<Replacement>& matched) {
+    std::vector<std::vector<const Replacement*>> groups;
+    for (const Replacement& r : matched) {
+        auto sameFolder = [&](const auto& g) { return g.front()->folder == r.folder; };
+        auto group = std::find_if(groups.begin(), groups.end(), sameFolder);
+        if (group == groups.end())
+            groups.push_back({&r});
+        else
+            group->push_back(&r);
+    }
+    return groups;
+}
+
 }  // namespace
 
-int replaceCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& files,
-                   bool move) {
+int replaceCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& files) {
     std::vector<Replacement> replacements;
     if (int status = checkFiles(options.book, files, replacements); status != kExitOk) {
         message("nothing was changed in %s", options.book.c_str());
@@ -119,13 +133,13 @@ int replaceCommand(const PluginExports& api, const Options& options, const std::
     std::vector<Replacement> matched;
     int unmatched = 0;
     for (Replacement& r : replacements) {
-        if (host::sameName(r.name, kIndexName)) {
+        if (text::sameName(r.name, kIndexName)) {
             message("%s is left out: files.bbs is the book's generated index", r.file.c_str());
             ++unmatched;
             continue;
         }
         for (const Entry& e : entries) {
-            if (host::sameName(e.name, r.name)) {
+            if (text::sameName(e.name, r.name)) {
                 r.entry = e.name;
                 break;
             }
@@ -142,15 +156,7 @@ int replaceCommand(const PluginExports& api, const Options& options, const std::
         return kExitPartly;
     }
 
-    // One PackFiles call per source folder, in the order the folders first come.
-    std::vector<std::vector<const Replacement*>> groups;
-    for (const Replacement& r : matched) {
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.front()->folder == r.folder; });
-        if (group == groups.end())
-            groups.push_back({&r});
-        else
-            group->push_back(&r);
-    }
+    std::vector<std::vector<const Replacement*>> groups = byFolder(matched);
     std::vector<std::string> paths, names;
     std::vector<std::uint64_t> sizes;
     for (const auto& group : groups) {
@@ -169,7 +175,16 @@ int replaceCommand(const PluginExports& api, const Options& options, const std::
     for (const auto& group : groups) {
         std::vector<std::string> groupNames;
         for (const Replacement* r : group) groupNames.push_back(r->name);
-        int code = api.pack(options.book, group.front()->folder, groupNames, move, Progress::callbacks());
+        int flags = options.move ? PK_PACK_MOVE_FILES : 0;
+        int code = api.pack(options.book, group.front()->folder, groupNames, flags, Progress::callbacks());
+        if (code == E_NO_FILES) {
+            // The book changed since it was listed: nothing of this folder was put in.
+            progress.clearLine();
+            message("the files from %s are left out: %s has no entries of their names", group.front()->folder.c_str(),
+                    options.book.c_str());
+            unmatched += static_cast<int>(group.size());
+            continue;
+        }
         if (code != 0) {
             progress.finish();
             flushOut();
@@ -190,11 +205,15 @@ int replaceCommand(const PluginExports& api, const Options& options, const std::
         for (const Replacement* r : group) {
             ++replaced;
             print("replaced %s with %s\n", r->entry.c_str(), r->file.c_str());
-            if (move && host::pathKind(r->file) != host::PathKind::missing)
+            if (options.move && host::pathKind(r->file) != host::PathKind::missing)
                 message("%s was put into the book but could not be removed", r->file.c_str());
         }
     }
     progress.finish();
+    if (replaced == 0) {
+        message("nothing was changed in %s", options.book.c_str());
+        return kExitPartly;
+    }
     print("%s: %d %s replaced\n", options.book.c_str(), replaced, replaced == 1 ? "entry" : "entries");
     if (!flushOut()) return kExitPartly;
     return unmatched == 0 ? kExitOk : kExitPartly;

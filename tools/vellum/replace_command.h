@@ -10,7 +10,6 @@
 
 namespace vellum::tool {
 
-int replaceCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& files,
-                   bool move);
+int replaceCommand(const PluginExports& api, const Options& options, const std::vector<std::string>& files);
 
 }  // namespace vellum::tool

@@ -18,11 +18,17 @@ enum ExitStatus {
     kExitInterrupted = 130 // interrupted by the user
 };
 
+// The options of the command line that the commands read.
 struct Options {
     std::string book;
     std::string plugin;         // the plug-in module, never written over
     bool quiet = false;         // no progress bar, no closing summary on standard error
     bool showProgress = false;  // set from `quiet` and whether standard error is a terminal
+    bool json = false;          // list: UTF-8 JSON
+    std::string folder;         // extract: where to, the current folder when empty
+    bool noIndex = false;       // extract: all entries but files.bbs
+    bool overwrite = false;     // extract: write over existing files
+    bool move = false;          // replace: delete each file once it is in the book
 };
 
 // The generated index entry every listing ends with.
