@@ -53,8 +53,11 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Missing", "", false, E_EOPEN},
         OpenCase{"Empty", "", true, E_EOPEN},
         OpenCase{"NotXml", "this is not a book\n", true, E_EOPEN},
-        OpenCase{"Truncated", "<?xml version=\"1.0\"?><FictionBook><binary id=\"a\">QU", true, E_EOPEN},
+        // A book cut short is damaged: it opens, showing the pictures it holds whole.
+        OpenCase{"Truncated", "<?xml version=\"1.0\"?><FictionBook><binary id=\"a\">QU", true, 0},
+        OpenCase{"TextBeforeTheRoot", "<?xml version=\"1.0\"?>text<FictionBook/>", true, E_EOPEN},
         OpenCase{"OtherRoot", "<?xml version=\"1.0\"?><html><body/></html>", true, E_BAD_ARCHIVE},
+        OpenCase{"OtherRootNotWellFormed", "<?xml version=\"1.0\"?><html><body></html>", true, E_EOPEN},
         OpenCase{"PrefixedRoot",
                  "<?xml version=\"1.0\"?><fb:FictionBook xmlns:fb=\"http://www.gribuser.ru/xml/fictionbook/2.0\"/>",
                  true, E_BAD_ARCHIVE},
