@@ -458,6 +458,15 @@ INSTANTIATE_TEST_SUITE_P(
                         w << kEnd;
                     },
                     Outcome::listing, 15, 3, false, true},
+        // A comment of many "--", each an error: the parse of a packing run stops at
+        // the first.
+        HostileCase{"CommentOfDoubleHyphens",
+                    [](BookWriter& w, const Setting&) {
+                        w << kHead << kRoot << "<!--";
+                        w.repeat("-", 1000000);
+                        w << "-->" << kPlainBinary << kEnd;
+                    },
+                    Outcome::damaged, 2, 3, false, true},
         // Broken text: the tree refuses it; the book opens as a damaged one.
         HostileCase{"TruncatedUtf8",
                     [](BookWriter& w, const Setting&) { w << kHead << kRoot << "<body><p>abc\xD0"; },

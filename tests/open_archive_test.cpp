@@ -61,6 +61,13 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"PrefixedRoot",
                  "<?xml version=\"1.0\"?><fb:FictionBook xmlns:fb=\"http://www.gribuser.ru/xml/fictionbook/2.0\"/>",
                  true, E_BAD_ARCHIVE},
+        // Detection reads at most 256 KiB to the first element; past that the tree
+        // decides, for detection and opening alike.
+        OpenCase{"LongPrologWellFormed", "<?xml version=\"1.0\"?><!--" + std::string(300000, 'x') + "--><FictionBook/>",
+                 true, 0},
+        OpenCase{"LongPrologCutShort",
+                 "<?xml version=\"1.0\"?><!--" + std::string(300000, 'x') + "--><FictionBook><binary id=\"a\">QU", true,
+                 E_EOPEN},
         OpenCase{"Windows1251",
                  std::string("<?xml version=\"1.0\" encoding=\"windows-1251\"?><FictionBook><body><p>"
                              "\xcf\xf0\xe8\xe2\xe5\xf2</p></body></FictionBook>"),
