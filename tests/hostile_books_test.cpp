@@ -1,9 +1,9 @@
 // Books made to hurt the reader: entity bombs, outside references, extreme sizes
 // and broken text. Each must end with a clear answer (a listing, a damaged book's
 // listing that a packing run refuses, or E_EOPEN / E_BAD_ARCHIVE) within bounded
-// memory and time, reading no file but the book and opening no connection. On the native target each book is walked in a child
-// process whose peak resident size is measured: it must stay within four times the
-// book's size plus 64 MB.
+// memory and time, reading no file but the book and opening no connection. On the
+// native target each book is walked in a child process whose peak resident size is
+// measured: it must stay within four times the book's size plus 64 MB.
 #include "plugin/wcx.h"
 #include "support/isolation.h"
 #include "support/pack_helpers.h"
@@ -266,7 +266,9 @@ TEST_P(HostileBooks, EndClearlyWithinBoundedMemoryReadingOnlyTheBook) {
         if (!isWine() && c.firstSize >= 0) { EXPECT_EQ(r["firstSize"], c.firstSize); }
     }
     if (c.pack) {
-        if (!isWine() && c.native != Outcome::clear) { EXPECT_EQ(r["pack"], c.native == Outcome::listing ? 0 : E_EOPEN); }
+        if (!isWine() && c.native != Outcome::clear) {
+            EXPECT_EQ(r["pack"], c.native == Outcome::listing ? 0 : E_EOPEN);
+        }
         if (r["pack"] == 0) {
             EXPECT_EQ(r["changed"], 1);
             EXPECT_EQ(r["packedLoads"], 1) << "the saved book still loads";
@@ -295,7 +297,9 @@ TEST_P(HostileBooks, EndClearlyWithinBoundedMemoryReadingOnlyTheBook) {
     }
     char row[256];
     std::snprintf(row, sizeof row, "%-34s %-10s %12.2f %12.1f %8.2f", c.label,
-                  open != 0 ? (open == E_EOPEN ? "E_EOPEN" : "E_BAD_ARCH") : r["pack"] == E_EOPEN ? "damaged" : "listing",
+                  open != 0                ? (open == E_EOPEN ? "E_EOPEN" : "E_BAD_ARCH")
+                  : r["pack"] == E_EOPEN ? "damaged"
+                                         : "listing",
                   bookSize / 1048576.0,
                   run.peakResidentBytes < 0 ? -1.0 : run.peakResidentBytes / 1048576.0, run.seconds);
     table().push_back(row);

@@ -76,7 +76,8 @@ bool EntryDecoder::readMore() {
         // decoder skips.
         n = want / 2;
         for (std::size_t i = 0; i < n; ++i) {
-            unsigned unit = littleEndian_ ? block_[2 * i] | block_[2 * i + 1] << 8 : block_[2 * i] << 8 | block_[2 * i + 1];
+            const unsigned first = block_[2 * i], second = block_[2 * i + 1];
+            const unsigned unit = littleEndian_ ? first | second << 8 : first << 8 | second;
             block_[i] = static_cast<unsigned char>(unit < 0x80 ? unit : 0x80);
         }
     }

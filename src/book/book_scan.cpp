@@ -285,7 +285,8 @@ void BookScanner::Machine::startTagRead(bool empty, std::uint64_t at) {
     if (tag.wantId && purpose == ScanPurpose::splice) {
         ScannedBinary scanned;
         scanned.hasId = tag.id.present;
-        scanned.idKnown = !scanned.hasId || (!tag.id.tooLong && decodeAttributeValue(tag.id.units, charset, scanned.id));
+        scanned.idKnown =
+            !scanned.hasId || (!tag.id.tooLong && decodeAttributeValue(tag.id.units, charset, scanned.id));
         scanned.emptyTag = empty;
         scanned.contentStart = contentStart;
         scanned.contentEnd = contentEnd;

@@ -84,7 +84,7 @@ class Reading(WorkFolder):
         before = file_hash(self.path(name))
         self.write("in/a.png", b"new")
         result = self.vellum("replace", name, "in/a.png")
-        self.assertExit(result, NOT_CHANGED, "cannot open " + name)
+        self.assertExit(result, NOT_CHANGED, "cannot change " + name + ": it is damaged")
         self.assertEqual(file_hash(self.path(name)), before)
 
     def test_table_lists_every_entry_with_the_open_time(self):
