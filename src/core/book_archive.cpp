@@ -1,5 +1,7 @@
 #include "core/book_archive.h"
 
+#include "platform/book_file.h"
+
 namespace vellum {
 
 static bool hasSingleRoot(const BookDocument& document) {
@@ -10,6 +12,7 @@ static bool hasSingleRoot(const BookDocument& document) {
 
 Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& archive) {
     archive.reset();
+    if (!platform::settleBook(path.c_str())) return Status::openFailed;
     BookDocument document = loadBook(path.c_str());
     if (!document) return Status::openFailed;
     if (!hasSingleRoot(document)) return Status::badArchive;
@@ -21,6 +24,7 @@ Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& ar
 }
 
 bool isBook(const std::string& path) {
+    if (!platform::settleBook(path.c_str())) return false;
     BookDocument document = loadBook(path.c_str());
     return document && hasSingleRoot(document);
 }

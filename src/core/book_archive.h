@@ -30,9 +30,10 @@ struct BookArchive {
 };
 
 // Loads the book and checks it has exactly one FictionBook root: ok with the archive,
-// openFailed (not loadable) or badArchive (no single root).
+// openFailed (not loadable, or left in doubt by a save that did not end: see
+// platform::settleBook) or badArchive (no single root).
 Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& archive);
-// True when the file is a book that openBookArchive accepts.
+// True when the file is a book that openBookArchive accepts (after settleBook too).
 bool isBook(const std::string& path);
 
 }  // namespace vellum
