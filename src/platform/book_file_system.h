@@ -117,10 +117,11 @@ std::string inFolder(const std::string& folder, const std::string& name);
 bool exists(const std::string& path);
 
 // Makes the journal file `path` new, never through a link (a file left there under
-// that name is removed first), and opens it for reading and writing. Those who may
-// read the book may read it and no others: on POSIX it takes the book's group and
-// read and write bits where it can, else stays the user's own; on Windows it is
-// hidden. Empty when it cannot be made.
+// that name is removed first), and opens it for reading and writing. It holds the
+// book's old bytes: on POSIX it takes the book's group and read and write bits
+// where it can, so that those who may read the book may read it and no others, and
+// else stays the user's own; on Windows it takes its folder's ACL, as any new file,
+// and is hidden. Empty when it cannot be made.
 File makeJournalFile(const std::string& path, const BookPlace& book);
 // Removes the file `path` and flushes `folder`, where it was; false when it stays.
 bool removeJournalFile(const std::string& folder, const std::string& path);
