@@ -323,12 +323,16 @@ bool reserve(const File& file, std::uint64_t, std::uint64_t newSize) {
            errno == ENOSYS;
 }
 
-bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
-    const char* p = static_cast<const char*>(data);
+namespace {
+
+// Moves all `size` bytes at `offset` through `call` (pread or pwrite), a piece at a
+// time; `fault` is the seam's name for the operation.
+template <typename Byte, typename Call>
+bool wholeAt(const File& file, Byte* p, std::size_t size, std::uint64_t offset, Fault fault, Call call) {
     auto at = static_cast<off_t>(offset);
     while (size > 0) {
-        if (faultHit(Fault::write)) return false;
-        ssize_t n = ::pwrite(fd(file), p, size, at);
+        if (faultHit(fault)) return false;
+        ssize_t n = call(fd(file), p, size, at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         p += n;
@@ -336,6 +340,13 @@ bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t
         at += n;
     }
     return true;
+}
+
+}  // namespace
+
+bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
+    return wholeAt(file, static_cast<const char*>(data), size, offset, Fault::write,
+                   [](int f, const char* p, std::size_t n, off_t at) { return ::pwrite(f, p, n, at); });
 }
 
 bool setEnd(const File& file, std::uint64_t size) {
@@ -347,18 +358,8 @@ bool setEnd(const File& file, std::uint64_t size) {
 }
 
 bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset) {
-    char* p = static_cast<char*>(data);
-    auto at = static_cast<off_t>(offset);
-    while (size > 0) {
-        if (faultHit(Fault::read)) return false;
-        ssize_t n = ::pread(fd(file), p, size, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        at += n;
-    }
-    return true;
+    return wholeAt(file, static_cast<char*>(data), size, offset, Fault::read,
+                   [](int f, char* p, std::size_t n, off_t at) { return ::pread(f, p, n, at); });
 }
 
 // ---- The journal of an in-place save ----
