@@ -4,9 +4,11 @@
 // save's outside the history note, the picture's bytes those of the new file), and
 // nothing but the book's own names may stay in its folder. With a second hard link
 // the save is written in place under its journal; without, it is replaced in one
-// step. Prints one line per kill and a tally.
+// step. With --in-journal (in place), each kill falls at a random moment after the
+// journal appears, where the book is being written. Prints one line per kill and a
+// tally.
 //
-//   vellum_kill_bench VELLUM FOLDER [KILLS] [--one-step]
+//   vellum_kill_bench VELLUM FOLDER [KILLS] [--one-step | --in-journal]
 #include "book_generator.h"
 
 #include <signal.h>
@@ -63,6 +65,22 @@ int finish(pid_t child) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+bool hasJournal(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().rfind(".vellum-journal-", 0) == 0) return true;
+    return false;
+}
+
+// Waits until a journal appears in `folder` or `child` ends; the moment it appeared.
+Clock::time_point awaitJournal(const fs::path& folder, pid_t child) {
+    while (!hasJournal(folder)) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) std::exit(3);  // ended without one
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return Clock::now();
+}
+
 // The book without its last history note: what two saves of one replacement share.
 std::string withoutNote(const std::string& book) {
     std::size_t history = book.find("</history>");
@@ -81,7 +99,8 @@ int main(int argc, char** argv) {
     const std::string vellum = fs::absolute(argv[1]).string();
     const fs::path work = argv[2];
     const int kills = argc > 3 ? std::atoi(argv[3]) : 40;
-    const bool inPlace = !(argc > 4 && std::string(argv[4]) == "--one-step");
+    const std::string mode = argc > 4 ? argv[4] : "";
+    const bool inPlace = mode != "--one-step", inJournal = mode == "--in-journal";
     fs::create_directories(work / "book");
     fs::create_directories(work / "src");
     const fs::path book = work / "book" / "book.fb2", link = work / "book" / "link.fb2";
@@ -101,21 +120,28 @@ int main(int argc, char** argv) {
     fs::remove(work / "reference-link.fb2");
     if (inPlace) fs::create_hard_link(reference, work / "reference-link.fb2");
     Clock::time_point begun = Clock::now();
-    if (finish(start(vellum, {"-q", "replace", reference.string(), picture.string()})) != 0) return 1;
+    pid_t clean = start(vellum, {"-q", "replace", reference.string(), picture.string()});
+    if (inJournal) begun = awaitJournal(work, clean);
+    if (finish(clean) != 0) return 1;
     const double whole = std::chrono::duration<double>(Clock::now() - begun).count();
     const std::string fresh = withoutNote(readAll(reference));
-    std::printf("%s save of a %.1f MB book: %.0f ms clean; %d kills\n", inPlace ? "in-place" : "one-step",
-                original.size() / 1e6, whole * 1000, kills);
-    std::printf("kill  after ms  listed  book      picture  left beside\n");
+    std::printf("%s save of a %.1f MB book: %.0f ms clean%s; %d kills\n", inPlace ? "in-place" : "one-step",
+                original.size() / 1e6, whole * 1000, inJournal ? " from the journal's appearance" : "", kills);
+    std::printf("kill  after ms  the kill left        listed  book   picture  left beside\n");
 
-    int old = 0, saved = 0, broken = 0, left = 0;
+    int old = 0, saved = 0, broken = 0, strays = 0, halves = 0;
     for (int i = 1; i <= kills; ++i) {
         overwrite(book, original);
         double delay = whole * 1.1 * static_cast<double>(random() % 1000) / 1000.0;
         pid_t child = start(vellum, {"-q", "replace", book.string(), picture.string()});
+        if (inJournal) awaitJournal(work / "book", child);
         std::this_thread::sleep_for(std::chrono::duration<double>(delay));
         ::kill(child, SIGKILL);
         finish(child);
+        // What the kill left, before the next open looks.
+        std::string killed = readAll(book);
+        bool journal = hasJournal(work / "book");
+        const char* left = killed == original ? "old" : withoutNote(killed) == fresh ? "new" : "half";
         int listed = finish(start(vellum, {"-q", "list", book.string()}));
         std::string now = readAll(book);
         const char* state = "BROKEN";
@@ -135,12 +161,14 @@ int main(int argc, char** argv) {
             std::string name = entry.path().filename().string();
             if (name != "book.fb2" && name != "link.fb2") beside += name + " ";
         }
-        if (!beside.empty()) ++left;
+        if (!beside.empty()) ++strays;
+        if (std::string(left) == "half") ++halves;
         if (inPlace && readAll(link) != now) beside += "(the two names differ)";
-        std::printf("%4d  %8.0f  %6d  %-8s  %-7s  %s\n", i, delay * 1000, listed, state, cover,
-                    beside.empty() ? "nothing" : beside.c_str());
+        std::printf("%4d  %8.0f  %-4s %-15s  %6d  %-5s  %-7s  %s\n", i, delay * 1000, left,
+                    journal ? "and its journal" : "", listed, state, cover, beside.empty() ? "nothing" : beside.c_str());
     }
-    std::printf("%d kills: %d old, %d new, %d broken; %d left something beside the book\n", kills, old, saved, broken,
-                left);
-    return broken == 0 && left == 0 ? 0 : 1;
+    std::printf("%d kills (%d left a half-written book): the next list found %d old, %d new, %d broken; %d left "
+                "something beside the book\n",
+                kills, halves, old, saved, broken, strays);
+    return broken == 0 && strays == 0 ? 0 : 1;
 }

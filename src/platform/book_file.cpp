@@ -56,9 +56,10 @@ Outcome replaceBook(const system::BookPlace& book, const BookProducer& produce) 
 // The book itself is overwritten: the new content is complete in memory first, the
 // bytes it will replace go into a journal, flushed, and only then is the book
 // written from its first changed byte, cut to length and flushed, and the journal
-// removed. Where the book grows, its new tail is written first, so that a full disk
-// or a size limit is met before any byte it had changes. The old content is not
-// held: the journal restores it.
+// removed. The space is reserved first where the file system can, so that a full
+// disk is met before any byte changes; a book that grows gets its new length at
+// once, so that a run stopped anywhere leaves the old length or the new one, as the
+// journal's play-back expects. The old content is not held: the journal restores it.
 bool overwriteBook(const system::BookPlace& book, const BookProducer& produce) {
     std::optional<std::string> content = collectContent(produce);
     if (!content) return false;
@@ -73,14 +74,14 @@ bool overwriteBook(const system::BookPlace& book, const BookProducer& produce) {
     if (!journal || faultHit(Fault::halt)) return false;
 
     const char* data = content->data();
-    const std::uint64_t end = std::min(newSize, oldSize), middle = offset + (end - offset) / 2;
+    const std::uint64_t middle = offset + (newSize - offset) / 2;
     auto write = [&](std::uint64_t from, std::uint64_t to) {
         return system::writeAt(file, data + from, static_cast<std::size_t>(to - from), from);
     };
     bool ok = !faultHit(Fault::reserve) && system::reserve(file, oldSize, newSize) &&
-              (newSize <= oldSize || write(oldSize, newSize)) && write(offset, middle);
+              (newSize <= oldSize || system::setEnd(file, newSize)) && write(offset, middle);
     if (ok && faultHit(Fault::halt)) return false;
-    ok = ok && write(middle, end) && (newSize >= oldSize || system::setEnd(file, newSize));
+    ok = ok && write(middle, newSize) && (newSize >= oldSize || system::setEnd(file, newSize));
     if (ok && faultHit(Fault::halt)) return false;
     if (!ok || !flushToDisk(file)) {
         journal->rollBack(file);

@@ -182,8 +182,8 @@ BookState judge(const system::BookPlace& book, const JournalHeader& h, std::vect
     File file = openForReading(book.path.c_str());
     std::uint64_t size = 0;
     if (!file.isOpen() || !fileSize(file, size)) return BookState::unknown;
-    // An interrupted overwrite leaves the old length or the new one: it reserves
-    // the new length first (where the book grows) and cuts it last.
+    // An interrupted overwrite leaves the old length or the new one: a book that
+    // grows gets its new length before any write, one that shrinks is cut last.
     if (size != h.oldSize && size != h.newSize) return BookState::other;
     std::optional<std::uint64_t> prefix = sumOfFile(file, 0, h.offset, block);
     if (!prefix) return BookState::unknown;
