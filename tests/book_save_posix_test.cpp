@@ -225,6 +225,21 @@ TEST(InterruptedSave, ReaderWhoCannotWriteIsRefused) {
     EXPECT_EQ(listBook(s.real).size(), 2u);
     EXPECT_TRUE(readFile(s.real) == original) << "not played back";
     EXPECT_EQ(namesIn(s.dir.path()), (std::set<std::string>{"book.fb2", "other.fb2"}));
+
+    // A journal another user could have put there (theirs, and they may not write
+    // the book) is neither played back nor removed.
+    platform::armFault(platform::Fault::halt, 2);
+    EXPECT_EQ(pack(s.packed, s.folder, {"cover.jpg"}), E_EWRITE);
+    platform::disarmFaults();
+    std::string halfWritten = readFile(s.real);
+    for (const std::string& name : namesIn(s.dir.path())) {
+        if (name.rfind(".vellum-journal-", 0) == 0) {
+            EXPECT_EQ(::chown(s.dir.file(name).c_str(), 4003, 4003), 0);
+        }
+    }
+    CanYouHandleThisFile(s.real.data());
+    EXPECT_TRUE(readFile(s.real) == halfWritten) << "a stranger's journal was played back";
+    EXPECT_EQ(namesIn(s.dir.path()).size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

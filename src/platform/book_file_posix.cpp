@@ -411,6 +411,15 @@ File makeJournalFile(const std::string& path, const BookPlace& book) {
     return journal;
 }
 
+bool journalTrusted(const File& file, const BookPlace& book) {
+    struct stat st;
+    if (::fstat(fd(file), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    bool groupWrites = st.st_gid == book.group && (book.mode & S_IWGRP) != 0;
+    bool maker = st.st_uid == ::geteuid() || st.st_uid == 0 || st.st_uid == book.owner || groupWrites;
+    return maker && ((st.st_mode & S_IWGRP) == 0 || groupWrites) &&
+           ((st.st_mode & S_IWOTH) == 0 || (book.mode & S_IWOTH) != 0);
+}
+
 bool removeJournalFile(const std::string& folder, const std::string& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
     flushFolder(folder);

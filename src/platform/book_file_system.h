@@ -123,6 +123,11 @@ bool exists(const std::string& path);
 // else stays the user's own; on Windows it takes its folder's ACL, as any new file,
 // and is hidden. Empty when it cannot be made.
 File makeJournalFile(const std::string& path, const BookPlace& book);
+// True when the journal opened as `file` may be played back into `book`: on POSIX a
+// regular file, of this user, of root or of the book's owner, or of the book's group
+// where that group may write the book, and writable by no one who may not write the
+// book (anyone else could have put it there); on Windows any journal.
+bool journalTrusted(const File& file, const BookPlace& book);
 // Removes the file `path` and flushes `folder`, where it was; false when it stays.
 bool removeJournalFile(const std::string& folder, const std::string& path);
 // Makes the names in `folder` durable (POSIX; Windows has no such call, and the

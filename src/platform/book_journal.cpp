@@ -202,6 +202,8 @@ bool settle(const system::BookPlace& book, const std::string& folder, const std:
     std::vector<char> block(kBlock);
     File journal = openForReading(path.c_str());
     if (!journal.isOpen()) return !system::exists(path);
+    // One that someone who may not write the book could have made is left alone.
+    if (!system::journalTrusted(journal, book)) return true;
     std::optional<JournalHeader> header = readComplete(journal, block);
     if (header) {
         BookState state = judge(book, *header, block);
