@@ -66,9 +66,10 @@ BookLock lockBook(const char* path, int waitMs = kBookLockWaitMs);
 // one after another: for its writer lock (lockBook; on Windows only to find its real
 // path), to load the document, and to scan its bytes and then copy them around the
 // changes (both in spliceBook, which `produce` calls). Written in place, the book is
-// opened once more, to be read whole and overwritten; on Windows the save also opens
-// it first, without reading, to find its real path. A book whose size changed
-// between the scan and the copy is not spliced.
+// opened once more, read up to its first changed byte and from there into the
+// journal, and overwritten; on Windows the save also opens it first, without
+// reading, to find its real path. A book whose size changed between the scan and
+// the copy is not spliced.
 bool saveBookFile(const char* path, const BookProducer& produce);
 
 // Makes sure the book at `path` is whole before it is read: the journal that an
