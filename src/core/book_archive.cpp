@@ -1,5 +1,7 @@
 #include "core/book_archive.h"
 
+#include "platform/book_file.h"
+
 namespace vellum {
 
 namespace {
@@ -21,6 +23,7 @@ std::unique_ptr<BookArchive> newArchive(const std::string& path) {
 
 Status openBookThroughTree(const std::string& path, std::unique_ptr<BookArchive>& archive) {
     archive.reset();
+    if (!platform::settleBook(path.c_str())) return Status::openFailed;
     BookDocument document = loadBook(path.c_str());
     if (!document) return Status::openFailed;
     if (!hasSingleRoot(document)) return Status::badArchive;
@@ -31,6 +34,7 @@ Status openBookThroughTree(const std::string& path, std::unique_ptr<BookArchive>
 
 Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& archive) {
     archive.reset();
+    if (!platform::settleBook(path.c_str())) return Status::openFailed;
     std::optional<BookScan> scan = scanBookFile(path.c_str(), ScanPurpose::reading);
     if (!scan) return Status::openFailed;
     switch (scan->firstElement) {
@@ -54,6 +58,7 @@ Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& ar
 }
 
 bool isBook(const std::string& path) {
+    if (!platform::settleBook(path.c_str())) return false;
     switch (detectFirstElement(path.c_str())) {
     case FirstElement::fictionBook:
         return true;

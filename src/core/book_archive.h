@@ -36,18 +36,19 @@ struct BookArchive {
     ListingPhase listingPhase = ListingPhase::binaries;
 };
 
-// Opens the book: ok with the archive, openFailed (missing, unreadable, not XML) or
-// badArchive (well-formed, but its root is not FictionBook). A book whose first
-// element is FictionBook always opens: read from its bytes when they show what the
-// tree shows, else through the tree when the tree reads it, else (a damaged book)
-// with the binary elements its bytes still hold whole.
+// Opens the book, once a save that did not end has been settled (platform::settleBook):
+// ok with the archive, openFailed (missing, unreadable, not XML, or left in doubt by
+// such a save) or badArchive (well-formed, but its root is not FictionBook). A book
+// whose first element is FictionBook always opens: read from its bytes when they show
+// what the tree shows, else through the tree when the tree reads it, else (a damaged
+// book) with the binary elements its bytes still hold whole.
 Status openBookArchive(const std::string& path, std::unique_ptr<BookArchive>& archive);
-// The same through the document tree alone: what a book shows where its bytes are
-// not read.
+// The same through the document tree alone (and without settling): what a book shows
+// where its bytes are not read.
 Status openBookThroughTree(const std::string& path, std::unique_ptr<BookArchive>& archive);
-// True when the file is a book that openBookArchive opens. Reads the file's start
-// only, unless a parser has to tell (an encoding the scanner does not read, or a
-// first element past kPrologCap bytes).
+// True when the file is a book that openBookArchive opens (after settleBook too).
+// Reads the file's start only, unless a parser has to tell (an encoding the scanner
+// does not read, or a first element past kPrologCap bytes).
 bool isBook(const std::string& path);
 
 }  // namespace vellum
