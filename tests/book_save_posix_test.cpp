@@ -353,20 +353,33 @@ TEST(KilledSaveLeftovers, AreRemovedOnceTheirRunIsGone) {
     EXPECT_EQ(namesIn(s.dir.path()), (std::set<std::string>{"book.fb2", ".vellum-1-0.tmp", journal}));
 }
 
-// FAT keeps no modes or owners: through FUSE (fusefat) fchmod answers ENOSYS, and a
-// new file still takes the book's place in one step.
-TEST(FatThroughFuse, SavesInOneStep) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a FAT image through FUSE needs root here";
+// FAT, exFAT and NTFS mounted through FUSE keep no modes or owners (fusefat's
+// fchmod answers ENOSYS; the others take the call and change nothing), and a new
+// file still takes the book's place in one step, leaving nothing beside it.
+struct FuseCase {
+    const char* label;
+    const char* tools;  // the commands the mount needs
+    const char* mount;  // a shell line that makes IMAGE a file system and mounts it on MOUNT
+};
+
+class FileSystemThroughFuse : public testing::TestWithParam<FuseCase> {};
+
+TEST_P(FileSystemThroughFuse, SavesInOneStep) {
+    const FuseCase& c = GetParam();
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting an image through FUSE needs root here";
     if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/fuse";
-    if (std::system("command -v fusefat >/dev/null && command -v mkfs.vfat >/dev/null") != 0)
-        GTEST_SKIP() << "fusefat or mkfs.vfat (dosfstools) is missing";
+    if (std::system((std::string("for t in ") + c.tools + "; do command -v $t >/dev/null || exit 1; done").c_str()) != 0)
+        GTEST_SKIP() << "one of " << c.tools << " is missing";
     TempDir work, sources;
-    std::string image = work.file("fat.img"), mount = work.file("mnt");
+    std::string image = work.file("fs.img"), mount = work.file("mnt"), loop = work.file("loop");
     fs::create_directory(mount);
-    if (std::system(("truncate -s 16M '" + image + "' && mkfs.vfat '" + image + "' >/dev/null && fusefat -o rw+ '" +
-                     image + "' '" + mount + "' 2>/dev/null")
-                        .c_str()) != 0)
-        GTEST_SKIP() << "the FAT image could not be mounted through FUSE";
+    std::string line = std::string("IMAGE='") + image + "' MOUNT='" + mount + "' LOOP='" + loop +
+                       "'; { truncate -s 16M \"$IMAGE\" && " + c.mount + "; } >/dev/null 2>&1";
+    const std::string release = "[ -f '" + loop + "' ] && losetup -d \"$(cat '" + loop + "')\" || true";
+    if (std::system(line.c_str()) != 0) {
+        EXPECT_EQ(std::system(release.c_str()), 0);
+        GTEST_SKIP() << "the " << c.label << " image could not be mounted through FUSE";
+    }
     std::string book = mount + "/book.fb2";
     writeFile(sources.file("cover.jpg"), kNewPicture);
     writeFile(book, test::book("<description><document-info><history/></document-info></description>" +
@@ -377,5 +390,16 @@ TEST(FatThroughFuse, SavesInOneStep) {
     EXPECT_NE(keptOf(book).inode, before) << "saved in place: a new file did not take the book's place";
     EXPECT_EQ(namesIn(mount), std::set<std::string>{"book.fb2"});
     EXPECT_EQ(std::system(("fusermount -u '" + mount + "'").c_str()), 0);
+    EXPECT_EQ(std::system(release.c_str()), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, FileSystemThroughFuse,
+    testing::Values(FuseCase{"FAT", "fusefat mkfs.vfat", "mkfs.vfat \"$IMAGE\" && fusefat -o rw+ \"$IMAGE\" \"$MOUNT\""},
+                    // exfat-fuse mounts only a block device: the image goes through a loop device.
+                    FuseCase{"exFAT", "mount.exfat-fuse mkfs.exfat losetup",
+                             "mkfs.exfat \"$IMAGE\" && losetup -f --show \"$IMAGE\" >\"$LOOP\" && "
+                             "mount.exfat-fuse \"$(cat \"$LOOP\")\" \"$MOUNT\""},
+                    FuseCase{"NTFS", "ntfs-3g mkntfs", "mkntfs -F -Q \"$IMAGE\" && ntfs-3g \"$IMAGE\" \"$MOUNT\""}),
+    [](const testing::TestParamInfo<FuseCase>& info) { return std::string(info.param.label); });
 }  // namespace
