@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs both fuzz targets for SECONDS each from the seed books, with a fresh working
+# Runs every fuzz target for SECONDS each from the seed books, with a fresh working
 # corpus, and fails on the first crash, leak, timeout or broken invariant (the
 # input is kept under BUILD/fuzz-artifacts/ for a regression test).
 # Usage: fuzz/run.sh SECONDS [BUILD]   (BUILD defaults to build/fuzz)
@@ -11,8 +11,9 @@ artifacts="$build/fuzz-artifacts"
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in open_book pack_files; do
-  case $target in open_book) seeds=book ;; pack_files) seeds=pack ;; esac
+# The splice oracle takes the packing seeds: the same layout (flags, a payload, a book).
+for target in open_book pack_files splice_oracle; do
+  case $target in open_book) seeds=book ;; pack_files | splice_oracle) seeds=pack ;; esac
   mkdir -p "$work/$target"
   echo "-- fuzz_$target for ${seconds} s"
   if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -timeout=25 -print_final_stats=1 \
@@ -22,5 +23,5 @@ for target in open_book pack_files; do
     echo "fuzz_$target found a failure; the input is in $artifacts" >&2
     exit 1
   fi
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$work/$target.log" || true
+  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb|^splice oracle:' "$work/$target.log" || true
 done

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace vellum {
@@ -320,23 +321,66 @@ static const char* saveEncoding(const xmlChar* declared) {
     return asciiAsIs ? name : "UTF-8";
 }
 
-// libxml2 writes a namespace name between quotes as it is, without escaping, so a
-// name holding "<" or "&" (written in the book as "&lt;" or "&amp;") would come
-// out as a book that does not load. Such a book is not saved at all.
-static bool namespacesWritable(xmlDocPtr doc) {
-    bool writable = true;
-    libxml::walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
-        for (xmlNsPtr ns = element->nsDef; ns != nullptr && writable; ns = ns->next)
-            if (ns->href != nullptr && std::strpbrk(reinterpret_cast<const char*>(ns->href), "<&") != nullptr)
-                writable = false;
-    });
-    return writable;
-}
+// libxml2 writes a namespace name between quotes as it is, without escaping: a name
+// holding "<" (written in the book as "&lt;") would come out as a book that does not
+// load, and one holding a tab or a line break (written "&#9;", "&#10;") would load
+// under another name, each such character read as a space. (An "&" the parser keeps
+// as "&#38;" already, so it comes back as it was.) While one of these lives, every
+// such name is held in the document in its escaped form, which the serialiser then
+// writes as it is; the names come back when it goes.
+class EscapedNamespaces {
+public:
+    explicit EscapedNamespaces(xmlDocPtr doc) {
+        libxml::walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
+            for (xmlNsPtr ns = element->nsDef; ns != nullptr && ok_; ns = ns->next) {
+                const char* href = reinterpret_cast<const char*>(ns->href);
+                if (href == nullptr || std::strpbrk(href, "<\"\t\n\r") == nullptr) continue;
+                std::string text;
+                for (const char* p = href; *p != '\0'; ++p) text += escaped(*p);
+                xmlChar* copy = xmlStrdup(reinterpret_cast<const xmlChar*>(text.c_str()));
+                if (copy == nullptr) {
+                    ok_ = false;
+                    break;
+                }
+                held_.push_back({ns, ns->href});
+                ns->href = copy;
+            }
+        });
+    }
+    ~EscapedNamespaces() {
+        for (const Held& h : held_) {
+            xmlFree(const_cast<xmlChar*>(h.ns->href));
+            h.ns->href = h.original;
+        }
+    }
+    EscapedNamespaces(const EscapedNamespaces&) = delete;
+    EscapedNamespaces& operator=(const EscapedNamespaces&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    static std::string escaped(char c) {
+        switch (c) {
+        case '<': return "&lt;";
+        case '"': return "&quot;";
+        case '\t': return "&#9;";
+        case '\n': return "&#10;";
+        case '\r': return "&#13;";
+        default: return std::string(1, c);
+        }
+    }
+    struct Held {
+        xmlNsPtr ns;
+        const xmlChar* original;
+    };
+    std::vector<Held> held_;
+    bool ok_ = true;
+};
 
 bool saveBook(const BookDocument& document, const platform::BookWriter& write) {
     if (!document || !write) return false;
     xmlDocPtr doc = xml(document.get());
-    if (!namespacesWritable(doc)) return false;
+    EscapedNamespaces namespaces(doc);
+    if (!namespaces.ok()) return false;
     QuietErrors quiet;
     SaveTarget target{write};
     // The book keeps the encoding its declaration names; characters that encoding
