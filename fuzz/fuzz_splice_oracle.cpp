@@ -29,6 +29,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,15 +40,11 @@ using namespace vellum::fuzz;
 
 namespace {
 
+// Read through a stream, which goes on after a signal interrupts the read (the
+// fuzzer's timer rings while a run goes on).
 std::string readAll(const std::string& path) {
-    std::string bytes;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[65536];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-        std::fclose(f);
-    }
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // ---- What the host lists ----
@@ -417,7 +415,8 @@ int packInto(const std::string& folder, const std::string& book, const std::stri
     list += '\0';
     std::filesystem::create_directories(folder);
     const std::string path = folder + "/book.fb2";
-    std::filesystem::copy_file(book, path, std::filesystem::copy_options::overwrite_existing);
+    const std::string bytes = readAll(book);
+    writeBytes(path, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     std::string source = sources + "/";
     return PackFiles(const_cast<char*>(path.c_str()), nullptr, source.data(), list.data(), 0);
 }

@@ -6,6 +6,7 @@
 #include "book/libxml2_entities.h"
 #include "book/libxml2_owners.h"
 #include "book/libxml2_tree.h"
+#include "book/markup_names.h"
 #include "platform/platform.h"
 
 #include <libxml/encoding.h>
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -376,13 +378,48 @@ private:
     bool ok_ = true;
 };
 
-bool saveBook(const BookDocument& document, const platform::BookWriter& write) {
+// libxml2 writes UTF-16 only little-endian with a byte-order mark, and only under the
+// name "UTF-16": under "UTF-16LE" or "UTF-16BE" it leaves the mark out, and a book
+// with no encoding in its declaration (UTF-16 by its mark alone) it writes in UTF-8.
+// So a UTF-16 book's mark and declaration are written here, in the book's own byte
+// order and as the document has them, and the rest by libxml2 in that byte order.
+static bool saveUtf16(xmlDocPtr doc, const TextForm& form, SaveTarget& target) {
+    const bool bigEndian = form.units == TextForm::Units::utf16be;
+    std::string head;
+    // libxml2 marks a document read without an XML declaration by standalone -1.
+    if (doc->standalone != -1) {
+        head = "<?xml version=\"";
+        head += doc->version != nullptr ? reinterpret_cast<const char*>(doc->version) : "1.0";
+        head += "\"";
+        if (doc->encoding != nullptr) head += " encoding=\"" + std::string(reinterpret_cast<const char*>(doc->encoding)) + "\"";
+        if (doc->standalone == 0 || doc->standalone == 1)
+            head += doc->standalone == 1 ? " standalone=\"yes\"" : " standalone=\"no\"";
+        head += "?>\n";
+    }
+    std::string bytes = form.byteOrderMark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : head) {  // the declaration is ASCII
+        bytes += bigEndian ? '\0' : c;
+        bytes += bigEndian ? c : '\0';
+    }
+    if (!bytes.empty() && writeThrough(&target, bytes.data(), static_cast<int>(bytes.size())) < 0) return false;
+    libxml::SaveContext save(
+        xmlSaveToIO(writeThrough, keepOpen, &target, bigEndian ? "UTF-16BE" : "UTF-16LE", XML_SAVE_NO_DECL));
+    if (!save) return false;
+    long written = xmlSaveDoc(save.get(), doc);
+    bool closed = libxml::close(save);
+    return written >= 0 && closed && !target.failed;
+}
+
+bool saveBook(const BookDocument& document, const char* original, const platform::BookWriter& write) {
     if (!document || !write) return false;
     xmlDocPtr doc = xml(document.get());
     EscapedNamespaces namespaces(doc);
     if (!namespaces.ok()) return false;
     QuietErrors quiet;
     SaveTarget target{write};
+    std::optional<TextForm> form = original != nullptr ? textFormOfFile(original) : std::nullopt;
+    if (form && (form->units == TextForm::Units::utf16le || form->units == TextForm::Units::utf16be))
+        return saveUtf16(doc, *form, target);
     // The book keeps the encoding its declaration names; characters that encoding
     // cannot hold are written as character references.
     const char* encoding = saveEncoding(doc->encoding);
