@@ -213,9 +213,8 @@ std::optional<std::string> canonical(const std::string& bytes) {
 
 // ---- Finding the note ----
 
-// The note's text: "v++++1 " and a date and time, then `tail`. Where it starts in
-// `text`, read as one character per `unit` bytes at `order` (0 for bytes); npos when
-// it is not there.
+// How a book's bytes write ASCII: one byte a character, or UTF-16 in either byte
+// order after its byte-order mark (a book the splice saves has one).
 struct Encoding {
     unsigned unit = 1;
     bool bigEndian = false;
