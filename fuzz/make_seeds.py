@@ -70,6 +70,10 @@ SEEDS = {
     "other-root": b'<?xml version="1.0"?><html><binary id="x">QUJD</binary></html>',
     "two-roots-in-body": book("<FictionBook><binary id='inner'>QUJD</binary></FictionBook>"),
     "truncated": book(binary("cut.png", B64))[:60],
+    "cut-in-picture": book(binary("whole.png", B64) + binary("cut.png", B64))[:-40],
+    "broken-before-pictures": book("<body><p>a</b></body>" + binary("after.png", B64) + binary("x.png", "QU&amp;JD")),
+    "doctype-elements-only": book(binary("d.png", "QUJD"), dtd='<!DOCTYPE FictionBook [<!ELEMENT p ANY><!-- x -->]>\n'),
+    "line-ends": book(binary("cr.png", "QUJD\rREVG\r\n\nR0hJ\r") + binary("\u00e9t\u00e9.png", "QU\u00e9JD\U0001F600")),
     "not-xml": b"PK\x03\x04 this is not a book",
     "empty": b"",
     # Shapes a save by splicing meets: empty-element binaries and levels, the note's

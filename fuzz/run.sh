@@ -12,8 +12,8 @@ mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The splice oracle takes the packing seeds: the same layout (flags, a payload, a book).
-for target in open_book pack_files splice_oracle; do
-  case $target in open_book) seeds=book ;; pack_files | splice_oracle) seeds=pack ;; esac
+for target in open_book pack_files scan_vs_tree splice_oracle; do
+  case $target in open_book | scan_vs_tree) seeds=book ;; pack_files | splice_oracle) seeds=pack ;; esac
   mkdir -p "$work/$target"
   echo "-- fuzz_$target for ${seconds} s"
   if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -timeout=25 -print_final_stats=1 \

@@ -7,11 +7,13 @@
 #      repository (../shared/tools/dc-host/run.sh, or DC_HOST) opens a copy of
 #      BOOK with Ctrl+PageDown, lists it and extracts every entry; the result
 #      must equal what `vellum extract BOOK` writes.
-#   2. With REPLACEMENT_FILE: a copy of BOOK is opened in the left panel, the
-#      file (named as one of the book's entries) is copied into it with F5 from
-#      the right panel, and Double Commander's overwrite question is answered.
-#      The copy must then hold the file's bytes under that entry, one more note
-#      in its history, and every other picture as it was.
+#   2. Listing time: a copy of BOOK is opened with Ctrl+PageDown in a session of
+#      its own, timed from the key press to the book's entries shown in the panel.
+#   3. With REPLACEMENT_FILE: in that session, the file (named as one of the
+#      book's entries) is copied into the open book with F5 from the right
+#      panel, and Double Commander's overwrite question is answered. The copy
+#      must then hold the file's bytes under that entry, one more note in its
+#      history, and every other picture as it was.
 # One result line per check on standard output; exit status 0 when every check
 # passed, 1 when one failed, 2 when the check could not be run.
 # Needs: doublecmd-qt xvfb xdotool xclip imagemagick (and python3, xmllint).
@@ -37,6 +39,7 @@ if [ -z "${VELLUM:-}" ]; then
     [ -x "$VELLUM" ] || VELLUM="$(command -v vellum)"
 fi
 STEP_TIMEOUT="${DC_STEP_TIMEOUT:-60}"
+LIST_MS="${DC_LIST_MS:-300}" # the longest a listing may take to appear, in ms
 
 for tool in doublecmd Xvfb xdotool xclip import python3 xmllint; do
     command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
@@ -79,16 +82,15 @@ case $rc in
     1) result FAIL LIST-EXTRACT "in ${took}s: $(grep -m1 '^RESULT:' "$OUTDIR/dc/result.txt") (see $OUTDIR/dc)" ;;
     *) result FAIL LIST-EXTRACT "harness status $rc in ${took}s (see $OUTDIR/dc/run.log)" ;;
 esac
-[ -n "$NEWFILE" ] || exit "$STATUS"
-
-# ------------------------------------------------------------ replacement ---
+# ----------------------------------------- listing time, and replacement ---
 
 R="$OUTDIR/replace"
 rm -rf "$R"
 mkdir -p "$R/config" "$R/home" "$R/work" "$R/new" || exit 2
 WORKBOOK="$R/work/$(basename "$BOOK")"
 # The plug-in does not change a read-only book, and books may come read-only.
-cp -- "$BOOK" "$WORKBOOK" && chmod u+w "$WORKBOOK" && cp -- "$NEWFILE" "$R/new/$NAME" || exit 2
+cp -- "$BOOK" "$WORKBOOK" && chmod u+w "$WORKBOOK" || exit 2
+[ -z "$NEWFILE" ] || cp -- "$NEWFILE" "$R/new/$NAME" || exit 2
 OPSLOG="$R/dc-operations.log"
 RUNLOG="$R/run.log"
 log() { echo "[$(seconds $(($(now_ms) - t0)))s] $*" >>"$RUNLOG"; }
@@ -203,9 +205,36 @@ pack_logged() { grep -q 'Pack to file' "$OPSLOG" 2>/dev/null; }
 wait_for "main window" has_window 'Double Commander'
 MAIN="$(window 'Double Commander')"
 wait_for "cursor on the book" on_only_file 320 "$WORKBOOK"
-key "$openkey"
+# Double Commander reads the book's entries (CanYouHandleThisFile, OpenArchive,
+# ReadHeader to the end) as it handles the key that opens it, and the key that
+# copies the cursor's full name only once they are in the panel: polled with that
+# key, the clipboard first names a place inside the book when the listing is shown.
+cat "$WORKBOOK" >/dev/null # the page cache holds the book, as after the first listing
+X xdotool windowfocus --sync "$MAIN" 2>/dev/null
+topen=$(now_ms)
+X xdotool key "$openkey"
+listms=""
+while [ -z "$listms" ] && (($(now_ms) - topen < STEP_TIMEOUT * 1000)); do
+    X xdotool key ctrl+shift+c
+    case "$(X xclip -o -selection clipboard 2>/dev/null)" in
+    "$WORKBOOK"/*) listms=$(($(now_ms) - topen)) ;;
+    esac
+done
 wait_for "book open as an archive" in_book
 shot 01-open
+listed="$(basename "$BOOK") ($(($(stat -c %s "$BOOK") / 1000000)) MB)"
+if [ -z "$listms" ]; then
+    result FAIL LIST-TIME "$listed: no listing within ${STEP_TIMEOUT}s"
+elif ((listms <= LIST_MS)); then
+    result PASS LIST-TIME "$listed listed $(seconds "$listms")s after Ctrl+PageDown"
+else
+    result FAIL LIST-TIME "$listed listed $(seconds "$listms")s after Ctrl+PageDown, over $(seconds "$LIST_MS")s"
+fi
+if [ -z "$NEWFILE" ]; then
+    X xdotool key alt+x
+    for _ in $(seq 50); do kill -0 "$DC_PID" 2>/dev/null || break; sleep 0.1; done
+    exit "$STATUS"
+fi
 key Tab
 wait_for "cursor on $NAME" on_only_file 960 "$R/new/$NAME"
 key F5

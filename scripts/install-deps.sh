@@ -7,7 +7,8 @@ packages=(cmake make g++ pkg-config libxml2-dev libxml2-utils googletest python3
           g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686
           wine wine64 wine32:i386 libcli11-dev zip clang libclang-rt-14-dev valgrind
-          acl attr dpkg-dev file man-db lintian)
+          acl attr dpkg-dev file man-db lintian python3-lxml
+          fusefat exfat-fuse ntfs-3g dosfstools exfatprogs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

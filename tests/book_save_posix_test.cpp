@@ -2,6 +2,7 @@
 // owner, mode, ACL and attributes; books of any name length; books in folders or of
 // owners that allow no new file; and a full disk, a second user or a killed run
 // leave the book whole.
+#include "platform/fault_seam.h"
 #include "support/book_fixture.h"
 #include "support/isolation.h"
 #include "support/pack_helpers.h"
@@ -161,12 +162,15 @@ INSTANTIATE_TEST_SUITE_P(
                  false}),
     [](const testing::TestParamInfo<KeptCase>& info) { return std::string(info.param.label); });
 
-// Runs `body` in a child process as the user 4002 (group 4002, also in group 4000).
-std::string asSecondUser(const std::function<int()>& body) {
+// Runs `body` in a child process as the user 4002 (group 4002, also in group 4000),
+// with a state folder of its own in `state`.
+std::string asSecondUser(const std::function<int()>& body, const TempDir& state) {
+    EXPECT_EQ(::chown(state.path().c_str(), 4002, 4002), 0);
     IsolatedRun run = runIsolated(
         [&] {
             gid_t groups[] = {4000};
             if (::setgroups(1, groups) != 0 || ::setgid(4002) != 0 || ::setuid(4002) != 0) return std::string("no");
+            ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
             return std::to_string(body());
         },
         120);
@@ -184,9 +188,10 @@ class SecondUserSaves : public testing::TestWithParam<UserCase> {};
 TEST_P(SecondUserSaves, InPlaceKeepingOwnerAndMode) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
     Scene s;
+    TempDir state;
     GetParam().prepare(s);
     Kept before = keptOf(s.real);
-    EXPECT_EQ(asSecondUser([&] { return pack(s.packed, s.folder, {"cover.jpg"}); }), "0");
+    EXPECT_EQ(asSecondUser([&] { return pack(s.packed, s.folder, {"cover.jpg"}); }, state), "0");
     ::chmod(s.dir.path().c_str(), 0755);
     EXPECT_TRUE(s.saved());
     Kept after = keptOf(s.real);
@@ -195,6 +200,46 @@ TEST_P(SecondUserSaves, InPlaceKeepingOwnerAndMode) {
     EXPECT_EQ(after.mode, before.mode);
     EXPECT_EQ(after.inode, before.inode);
     EXPECT_EQ(namesIn(s.dir.path()), std::set<std::string>{"book.fb2"});
+    if (fs::exists(state.path() / "vellum")) {
+        EXPECT_TRUE(fs::is_empty(state.path() / "vellum")) << "a journal stayed in the state folder";
+    }
+}
+
+// A user who may read a book but not write it, meeting the journal of a save killed
+// halfway, does not read the half-written book: it is refused until someone who may
+// write it opens it and the journal is played back.
+TEST(InterruptedSave, ReaderWhoCannotWriteIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    Scene s;
+    TempDir state;
+    std::string original = readFile(s.real);
+    fs::create_hard_link(s.real, s.dir.file("other.fb2"));
+    ::chmod(s.real.c_str(), 0644);
+    platform::armFault(platform::Fault::halt, 2);
+    EXPECT_EQ(pack(s.packed, s.folder, {"cover.jpg"}), E_EWRITE);
+    platform::disarmFaults();
+    ASSERT_NE(readFile(s.real), original);
+    std::string book = s.real;
+    EXPECT_EQ(asSecondUser([&] { return CanYouHandleThisFile(book.data()); }, state), "0");
+    EXPECT_EQ(asSecondUser([&] { return listBook(book).empty() ? 1 : 0; }, state), "1");
+    EXPECT_EQ(listBook(s.real).size(), 2u);
+    EXPECT_TRUE(readFile(s.real) == original) << "not played back";
+    EXPECT_EQ(namesIn(s.dir.path()), (std::set<std::string>{"book.fb2", "other.fb2"}));
+
+    // A journal another user could have put there (theirs, and they may not write
+    // the book) is neither played back nor removed.
+    platform::armFault(platform::Fault::halt, 2);
+    EXPECT_EQ(pack(s.packed, s.folder, {"cover.jpg"}), E_EWRITE);
+    platform::disarmFaults();
+    std::string halfWritten = readFile(s.real);
+    for (const std::string& name : namesIn(s.dir.path())) {
+        if (name.rfind(".vellum-journal-", 0) == 0) {
+            EXPECT_EQ(::chown(s.dir.file(name).c_str(), 4003, 4003), 0);
+        }
+    }
+    CanYouHandleThisFile(s.real.data());
+    EXPECT_TRUE(readFile(s.real) == halfWritten) << "a stranger's journal was played back";
+    EXPECT_EQ(namesIn(s.dir.path()).size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -231,10 +276,20 @@ TEST(InPlaceSave, FullDiskLeavesTheBookWhole) {
     EXPECT_EQ(namesIn(s.dir.path()), (std::set<std::string>{"book.fb2", "other.fb2"}));
 }
 
-// A pack killed at a random moment leaves the old book or the new one, and at most a
-// new file under a name of ours, which the next save removes once its run is gone.
-TEST(KilledSave, LeavesTheOldBookOrTheNew) {
-    constexpr int kKills = 40;
+// A pack killed at a random moment leaves the old book or the new one. Replaced in
+// one step, it leaves at most a new file under a name of ours, which the next save
+// removes once its run is gone; written in place (a second name), its journal, which
+// the next open plays back or removes.
+struct KillCase {
+    const char* label;
+    bool inPlace;
+    int kills;
+};
+
+class KilledSave : public testing::TestWithParam<KillCase> {};
+
+TEST_P(KilledSave, LeavesTheOldBookOrTheNew) {
+    const KillCase& kill = GetParam();
     Scene s;
     std::mt19937 random(12345);
     std::string picture(3 << 20, '\0');
@@ -243,10 +298,15 @@ TEST(KilledSave, LeavesTheOldBookOrTheNew) {
     std::string original = test::book("<description><document-info><history/></document-info></description>" +
                                       binary("cover.jpg", "image/jpeg", referenceEncode(std::string(3 << 20, 'o'))));
     writeFile(s.real, original);
+    std::set<std::string> alone = {"book.fb2"};
+    if (kill.inPlace) {
+        fs::create_hard_link(s.real, s.dir.file("other.fb2"));
+        alone.insert("other.fb2");
+    }
     double whole = runIsolated([&] { return std::to_string(pack(s.packed, s.folder, {"cover.jpg"})); }, 120).seconds;
 
     int old = 0, fresh = 0, leftovers = 0;
-    for (int i = 0; i < kKills; ++i) {
+    for (int i = 0; i < kill.kills; ++i) {
         writeFile(s.real, original);
         pid_t child = ::fork();
         if (child == 0) ::_exit(pack(s.packed, s.folder, {"cover.jpg"}));
@@ -262,24 +322,60 @@ TEST(KilledSave, LeavesTheOldBookOrTheNew) {
             EXPECT_EQ(entries[0].unpSize, static_cast<int>(picture.size())) << "kill " << i;
         }
         for (const std::string& name : namesIn(s.dir.path())) {
-            if (name == "book.fb2") continue;
+            if (alone.count(name) != 0) continue;
             ++leftovers;
+            EXPECT_FALSE(kill.inPlace) << "kill " << i << " left " << name;
             EXPECT_EQ(name.rfind(".vellum-", 0), 0u) << "kill " << i << " left " << name;
             fs::remove(s.dir.path() / name);
         }
     }
-    // Names as a killed run leaves them, this version's and an earlier one's; one of a
-    // live process stays.
+    std::printf("%d kills in a %.0f ms save %s: %d left the old book, %d the new one, %d a named new file\n",
+                kill.kills, whole * 1000, kill.label, old, fresh, leftovers);
+}
+
+INSTANTIATE_TEST_SUITE_P(Saves, KilledSave,
+                         testing::Values(KillCase{"OneStep", false, 40}, KillCase{"InPlace", true, 8}),
+                         [](const testing::TestParamInfo<KillCase>& info) { return std::string(info.param.label); });
+
+// Names as a killed run leaves them, this version's and an earlier one's, go; one of
+// a live process stays, and so does the journal of another book.
+TEST(KilledSaveLeftovers, AreRemovedOnceTheirRunIsGone) {
+    Scene s;
     pid_t gone = ::fork();
     if (gone == 0) ::_exit(0);
     ::waitpid(gone, nullptr, 0);
     writeFile(s.dir.file(".vellum-" + std::to_string(gone) + "-7.tmp"), "x");
     writeFile(s.dir.file("book.fb2.vellum-" + std::to_string(gone) + "-0.tmp"), "x");
     writeFile(s.dir.file(".vellum-1-0.tmp"), "x");
+    const std::string journal = ".vellum-journal-0000000000000801-0000000000001234";
+    writeFile(s.dir.file(journal), "x");
     EXPECT_EQ(pack(s.packed, s.folder, {"cover.jpg"}), 0);
-    EXPECT_EQ(namesIn(s.dir.path()), (std::set<std::string>{"book.fb2", ".vellum-1-0.tmp"}));
-    std::printf("%d kills in a %.0f ms save: %d left the old book, %d the new one, %d a named new file\n", kKills,
-                whole * 1000, old, fresh, leftovers);
+    EXPECT_EQ(namesIn(s.dir.path()), (std::set<std::string>{"book.fb2", ".vellum-1-0.tmp", journal}));
 }
 
+// FAT keeps no modes or owners: through FUSE (fusefat) fchmod answers ENOSYS, and a
+// new file still takes the book's place in one step.
+TEST(FatThroughFuse, SavesInOneStep) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a FAT image through FUSE needs root here";
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/fuse";
+    if (std::system("command -v fusefat >/dev/null && command -v mkfs.vfat >/dev/null") != 0)
+        GTEST_SKIP() << "fusefat or mkfs.vfat (dosfstools) is missing";
+    TempDir work, sources;
+    std::string image = work.file("fat.img"), mount = work.file("mnt");
+    fs::create_directory(mount);
+    if (std::system(("truncate -s 16M '" + image + "' && mkfs.vfat '" + image + "' >/dev/null && fusefat -o rw+ '" +
+                     image + "' '" + mount + "' 2>/dev/null")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "the FAT image could not be mounted through FUSE";
+    std::string book = mount + "/book.fb2";
+    writeFile(sources.file("cover.jpg"), kNewPicture);
+    writeFile(book, test::book("<description><document-info><history/></document-info></description>" +
+                               binary("cover.jpg", "image/jpeg", "T0xE")));
+    ino_t before = keptOf(book).inode;
+    EXPECT_EQ(pack(book, sources.path().string() + "/", {"cover.jpg"}), 0);
+    EXPECT_NE(readFile(book).find(referenceEncode(kNewPicture)), std::string::npos);
+    EXPECT_NE(keptOf(book).inode, before) << "saved in place: a new file did not take the book's place";
+    EXPECT_EQ(namesIn(mount), std::set<std::string>{"book.fb2"});
+    EXPECT_EQ(std::system(("fusermount -u '" + mount + "'").c_str()), 0);
+}
 }  // namespace

@@ -1,5 +1,6 @@
 // A save on Windows keeps the file the user had: its attributes, streams and
 // creation time when a new file replaces it, and both names of a hard-linked book.
+#include "platform/platform.h"
 #include "support/book_fixture.h"
 #include "support/pack_helpers.h"
 
@@ -65,6 +66,35 @@ TEST(WindowsSave, ReplacementKeepsAttributesStreamsAndCreationTime) {
     } else {
         std::printf("[   WINE   ] a creation time cannot be set: its test is passed over\n");
     }
+}
+
+// A book whose path is longer than MAX_PATH is read, and changed: the document is
+// loaded from the file the plug-in opens, not from the path.
+TEST(WindowsSave, BookDeeperThanMaxPathIsChanged) {
+    Scene s;
+    std::string folder = s.dir.path().string();
+    for (int i = 0; i < 5; ++i) std::filesystem::create_directory(folder += "\\" + std::string(60, 'd') + std::to_string(i));
+    std::string book = folder + "\\book.fb2";
+    ASSERT_GT(book.size(), 300u);
+    auto bytesOf = [](const std::string& path) {
+        platform::File file = platform::openForReading(path.c_str());
+        std::string bytes(1 << 12, '\0');
+        std::uint32_t got = 0;
+        platform::readSome(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), got);
+        return bytes.substr(0, got);
+    };
+    {
+        platform::File file = platform::createForWriting(book.c_str());
+        std::string text = test::book(binary("cover.jpg", "image/jpeg", "T0xE"));
+        ASSERT_TRUE(platform::writeAll(file, text.data(), text.size()));
+    }
+    EXPECT_EQ(CanYouHandleThisFile(book.data()), 1);
+    EXPECT_EQ(listBook(book).size(), 2u);
+    ASSERT_EQ(pack(book, s.folder, {"cover.jpg"}), 0);
+    EXPECT_NE(bytesOf(book).find(referenceEncode(kNewPicture)), std::string::npos);
+    std::vector<ListedEntry> after = listBook(book);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].unpSize, static_cast<int>(kNewPicture.size()));
 }
 
 TEST(WindowsSave, HardLinkedBookIsWrittenInPlace) {

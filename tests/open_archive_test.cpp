@@ -53,11 +53,21 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Missing", "", false, E_EOPEN},
         OpenCase{"Empty", "", true, E_EOPEN},
         OpenCase{"NotXml", "this is not a book\n", true, E_EOPEN},
-        OpenCase{"Truncated", "<?xml version=\"1.0\"?><FictionBook><binary id=\"a\">QU", true, E_EOPEN},
+        // A book cut short is damaged: it opens, showing the pictures it holds whole.
+        OpenCase{"Truncated", "<?xml version=\"1.0\"?><FictionBook><binary id=\"a\">QU", true, 0},
+        OpenCase{"TextBeforeTheRoot", "<?xml version=\"1.0\"?>text<FictionBook/>", true, E_EOPEN},
         OpenCase{"OtherRoot", "<?xml version=\"1.0\"?><html><body/></html>", true, E_BAD_ARCHIVE},
+        OpenCase{"OtherRootNotWellFormed", "<?xml version=\"1.0\"?><html><body></html>", true, E_EOPEN},
         OpenCase{"PrefixedRoot",
                  "<?xml version=\"1.0\"?><fb:FictionBook xmlns:fb=\"http://www.gribuser.ru/xml/fictionbook/2.0\"/>",
                  true, E_BAD_ARCHIVE},
+        // Detection reads at most 256 KiB to the first element; past that the tree
+        // decides, for detection and opening alike.
+        OpenCase{"LongPrologWellFormed", "<?xml version=\"1.0\"?><!--" + std::string(300000, 'x') + "--><FictionBook/>",
+                 true, 0},
+        OpenCase{"LongPrologCutShort",
+                 "<?xml version=\"1.0\"?><!--" + std::string(300000, 'x') + "--><FictionBook><binary id=\"a\">QU", true,
+                 E_EOPEN},
         OpenCase{"Windows1251",
                  std::string("<?xml version=\"1.0\" encoding=\"windows-1251\"?><FictionBook><body><p>"
                              "\xcf\xf0\xe8\xe2\xe5\xf2</p></body></FictionBook>"),

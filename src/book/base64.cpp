@@ -58,8 +58,7 @@ std::int64_t base64DecodedSize(std::string_view text) {
         p += block;
         left -= block;
     }
-    static constexpr int kTail[4] = {0, 0, 1, 2};
-    return 3 * (n / 4) + kTail[n % 4];
+    return base64DecodedSizeOf(n);
 }
 
 void encodeBase64(const unsigned char* data, std::size_t size, char* out) {

@@ -11,6 +11,9 @@ namespace {
 // The XML declaration must end within this many bytes of the start.
 constexpr std::size_t kHeadCap = 4096;
 
+// "&", "#x", eight digits and ";": the longest reference resolveReference takes.
+constexpr std::size_t kLongestReference = 12;
+
 bool isSpace(std::uint32_t c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD; }
 char ascii(std::uint32_t c) { return c < 0x80 ? static_cast<char>(c) : '\x80'; }
 
@@ -93,7 +96,9 @@ std::string declaredEncoding(std::string_view declaration) {
 }  // namespace
 
 bool detectBookCharset(const std::string& head, bool atEnd, BookCharset& out) {
-    const std::string& h = head;
+    // Only the first kHeadCap bytes count, so the answer never depends on how much
+    // more was read.
+    const std::string h = head.substr(0, kHeadCap);
     if (h.size() < 4 && !atEnd) return false;
     auto starts = [&](std::string_view bytes) { return h.compare(0, bytes.size(), bytes) == 0; };
     BookEncoding family = BookEncoding::utf8;
@@ -148,6 +153,7 @@ bool detectBookCharset(const std::string& head, bool atEnd, BookCharset& out) {
     }
     out.encoding = ok ? family : BookEncoding::unsupported;
     out.unitSize = wide ? 2 : 1;
+    out.markBytes = static_cast<unsigned>(mark);
     return true;
 }
 
@@ -178,20 +184,29 @@ bool resolveReference(std::u16string_view name, std::uint32_t& value) {
     return value > 0 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
 }
 
-bool decodeAttributeValue(const std::u16string& raw, const BookCharset& charset, std::u16string& out) {
+bool decodeAttributeValue(std::u16string_view raw, const BookCharset& charset, std::u16string& out,
+                          Unreadable unreadable) {
     const BookEncoding encoding = charset.encoding;
     const ByteTable table = static_cast<ByteTable>(charset.upperHalf);
+    const bool keep = unreadable == Unreadable::keep;
+    bool exact = true;
     out.clear();
     for (std::size_t i = 0; i < raw.size();) {
         std::uint32_t c = raw[i];
         if (c == u'&') {
-            std::size_t semi = raw.find(u';', i);
+            // No reference resolved here is longer than "&#x10FFFF;" with its zeros, so
+            // the ";" is looked for only that far: a value of many "&" stays linear.
+            std::size_t semi = raw.substr(0, i + kLongestReference).find(u';', i);
             std::uint32_t value = 0;
-            if (semi == std::u16string::npos ||
-                !resolveReference(std::u16string_view(raw).substr(i + 1, semi - i - 1), value))
-                return false;
-            text::appendUtf16(out, value);
-            i = semi + 1;
+            if (semi != std::u16string_view::npos && resolveReference(raw.substr(i + 1, semi - i - 1), value)) {
+                text::appendUtf16(out, value);
+                i = semi + 1;
+                continue;
+            }
+            if (!keep) return false;
+            exact = false;
+            out += u'&';  // the rest of the reference follows as written
+            ++i;
         } else if (c == u'\r') {
             out += u' ';
             i += i + 1 < raw.size() && raw[i + 1] == u'\n' ? 2 : 1;
@@ -206,16 +221,18 @@ bool decodeAttributeValue(const std::u16string& raw, const BookCharset& charset,
                                : table == ByteTable::windows1251 ? kWindows1251[c - 0x80]
                                : table == ByteTable::windows1252 ? (c < 0xA0 ? kWindows1252Low[c - 0x80] : c)
                                                                  : 0;
-            if (decoded == 0) return false;
-            out += decoded;
+            if (decoded == 0 && !keep) return false;
+            exact = exact && decoded != 0;
+            out += decoded != 0 ? decoded : static_cast<char16_t>(text::kReplacement);
             ++i;
         } else {  // UTF-8, one byte in each unit
             std::optional<char32_t> value = text::decodeUtf8(raw, i);
-            if (!value) return false;
-            text::appendUtf16(out, *value);
+            if (!value && !keep) return false;
+            exact = exact && value.has_value();
+            text::appendUtf16(out, value.value_or(text::kReplacement));
         }
     }
-    return true;
+    return exact;
 }
 
 }  // namespace vellum

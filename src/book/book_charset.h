@@ -17,6 +17,7 @@ struct BookCharset {
     BookEncoding encoding = BookEncoding::unsupported;
     unsigned unitSize = 1;  // bytes per code unit: 2 for UTF-16
     int upperHalf = 0;      // for a single-byte encoding, which table reads bytes 0x80 to 0xFF (0: none)
+    unsigned markBytes = 0;  // the byte-order mark's length: 3 for UTF-8, 2 for UTF-16, else 0
 };
 
 // The charset of a book that starts with `head`. False while more bytes are needed
@@ -27,11 +28,20 @@ bool detectBookCharset(const std::string& head, bool atEnd, BookCharset& out);
 // character references. False for anything else.
 bool resolveReference(std::u16string_view name, std::uint32_t& value);
 
+// What decodeAttributeValue does with a part of a value it cannot read exactly: an
+// entity of the book's own (or a reference it cannot resolve), a malformed sequence,
+// or a byte of an 8-bit encoding without a table here.
+enum class Unreadable {
+    fail,  // stop: the value is not to be used
+    keep,  // go on: the reference stays as written, the byte or sequence is one U+FFFD
+};
+
 // An attribute value as a parser reports it: references resolved, each white-space
 // character (a CR LF pair counting as one) a space, the characters decoded into
 // UTF-16. `units` holds the book's code units as written (bytes, or UTF-16 units).
-// False when some part cannot be read exactly: an entity of the book's own, a
-// malformed sequence, or a byte of an 8-bit encoding without a table here.
-bool decodeAttributeValue(const std::u16string& units, const BookCharset& charset, std::u16string& out);
+// True when every part was read exactly; with Unreadable::fail `out` is then not to
+// be used.
+bool decodeAttributeValue(std::u16string_view units, const BookCharset& charset, std::u16string& out,
+                          Unreadable unreadable = Unreadable::fail);
 
 }  // namespace vellum

@@ -40,6 +40,12 @@ bool entityMayHoldMarkup(std::string_view declaration) {
     return false;
 }
 
+// Whether a declaration ("ENTITY ...", "ATTLIST ...") gives a parser text or
+// attribute values the bytes do not hold where they are used.
+bool changesContent(std::string_view declaration) {
+    return declaration.substr(0, 6) == "ENTITY" || declaration.substr(0, 7) == "ATTLIST";
+}
+
 // A quoted literal: true while `c` is inside one (its quotes included).
 bool inLiteral(std::uint32_t& quote, std::uint32_t c) {
     if (quote != 0) {
@@ -82,6 +88,7 @@ DoctypeStep readDoctype(DoctypeReader& doctype, std::uint32_t c) {
         } else if (c == '%') {
             // A parameter entity may declare entities the scanner never sees.
             doctype.entitiesMayHoldMarkup = true;
+            doctype.changesContent = true;
             doctype.state = State::parameterReference;
         } else {
             return DoctypeStep::malformed;
@@ -122,6 +129,7 @@ DoctypeStep readDoctype(DoctypeReader& doctype, std::uint32_t c) {
         if (!inLiteral(doctype.quote, c) && c == '>') {
             if (doctype.declarationTooLong || entityMayHoldMarkup(doctype.declaration))
                 doctype.entitiesMayHoldMarkup = true;
+            if (doctype.declarationTooLong || changesContent(doctype.declaration)) doctype.changesContent = true;
             doctype.state = State::subset;
             return DoctypeStep::reading;
         }

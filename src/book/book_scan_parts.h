@@ -11,8 +11,9 @@
 // encoding (or its bytes, for an 8-bit one); only ASCII characters are markup.
 //
 // References need no reading of their own: the text and the attribute values they
-// stand in are skipped, except an id's value, whose references decodeAttributeValue
-// resolves.
+// stand in are skipped, except the kept values (a binary's id and content type),
+// whose references decodeAttributeValue resolves, and a binary's content, whose
+// counting (book_scan_content.cpp) notes them.
 #pragma once
 
 #include <cstddef>
@@ -73,6 +74,7 @@ struct TextReader {
 
 enum class TextStep : std::uint8_t {
     reading,
+    aside,     // the character begins a comment, CDATA section or processing instruction
     markup,    // the character is a "<" of markup
     startTag,  // the character begins the name of a start tag
     endTag,    // the character is the "/" of an end tag
@@ -81,6 +83,24 @@ enum class TextStep : std::uint8_t {
 };
 
 TextStep readText(TextReader& text, std::uint32_t c);
+
+// ---- A binary's content ----
+
+// What a reader needs of a binary element's text, counted over its content a run at
+// a time (a run ends at the next "<"). Nearly all of a large book is such content,
+// so the counting is written to vectorise (book_scan_content.cpp).
+struct ContentTally {
+    std::uint64_t units = 0;     // UTF-16 units, each CR LF pair counting as one (as a parser reads it)
+    std::uint64_t alphabet = 0;  // Base64 alphabet characters before the first "="
+    bool padded = false;         // a "=" has been met: nothing after it counts as alphabet
+    bool reference = false;      // an "&" has been met
+    bool endsInCr = false;       // the last unit counted is a CR, whose LF may begin the next run
+};
+
+// Counts a run of content in 8-bit units (UTF-8 when `utf8`, else a single-byte
+// encoding) or in UTF-16 units.
+void tallyContent(ContentTally& tally, const unsigned char* run, std::size_t n, bool utf8);
+void tallyContent(ContentTally& tally, const char16_t* run, std::size_t n);
 
 // ---- Tags ----
 
@@ -112,7 +132,9 @@ struct ElementName {
 
 // An attribute value kept as written, for the scanner to decode.
 struct KeptValue {
-    static constexpr std::size_t kCap = 1 << 16;  // a longer value is not compared
+    // A longer value is kept up to here: it is not compared, and a reader is shown
+    // its start, far longer than any name a host shows.
+    static constexpr std::size_t kCap = 1 << 16;
 
     bool present = false;
     bool tooLong = false;
@@ -145,18 +167,28 @@ struct TagReader {
         endName,         // an end tag's name
         afterEndName,    // space after an end tag's name
     };
+    // The attributes a binary's tag is read for, kept only where the scanner asks
+    // for them (wantId, wantType).
+    enum class Kept : std::uint8_t { none, id, type };
+
     State state = State::startName;
     ElementName name;
-    std::uint64_t slashAt = 0;   // the "/" of an empty-element tag
-    std::string attributeName;   // its first letters: enough to tell "id" from any longer name
-    std::uint32_t quote = 0;     // the quote that ends the value being read
-    // The id attribute, kept only where the scanner asks for it (wantId).
+    std::uint64_t slashAt = 0;  // the "/" of an empty-element tag
+    // Its first letters: enough to tell "id" and "content-type" from any longer name.
+    std::string attributeName;
+    std::uint32_t quote = 0;  // the quote that ends the value being read
     bool wantId = false;
-    bool inId = false;  // the value being read is the id's
+    bool wantType = false;
+    Kept keeping = Kept::none;  // whose value is being read
     KeptValue id;
+    KeptValue type;  // "content-type"
 
-    // A value that is not kept is skipped to its closing quote.
-    bool skippingValue() const { return state == State::value && !inId; }
+    KeptValue* kept() { return keeping == Kept::id ? &id : keeping == Kept::type ? &type : nullptr; }
+    // A value that is not kept, or no longer (past the cap), is skipped to its
+    // closing quote.
+    bool skippingValue() const {
+        return state == State::value && (keeping == Kept::none || (keeping == Kept::id ? id : type).tooLong);
+    }
     // A name is read a run of characters at a time (continuesName).
     bool inName() const { return state == State::startName || state == State::endName; }
 };
@@ -211,6 +243,9 @@ struct DoctypeReader {
     // An entity declared here could put markup into the document where it is
     // referred to (or could not be read); kept across declarations.
     bool entitiesMayHoldMarkup = false;
+    // An entity, a default attribute value or a parameter entity reference is
+    // declared here: a parser's text or attributes may hold what the bytes do not.
+    bool changesContent = false;
 };
 
 enum class DoctypeStep : std::uint8_t {

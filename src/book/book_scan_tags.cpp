@@ -9,8 +9,10 @@ void beginStartTag(TagReader& tag, std::uint32_t first) {
     tag.name.clear();
     tag.name.add(first);
     tag.wantId = false;
-    tag.inId = false;
+    tag.wantType = false;
+    tag.keeping = TagReader::Kept::none;
     tag.id.clear();
+    tag.type.clear();
 }
 
 void beginEndTag(TagReader& tag) {
@@ -49,7 +51,7 @@ TagStep readTag(TagReader& tag, std::uint32_t c, std::uint64_t at) {
             tag.state = State::beforeEquals;
         } else if (c == '>' || c == '/' || c == '<' || c == '"' || c == '\'') {
             return TagStep::malformed;
-        } else if (tag.attributeName.size() < 4) {
+        } else if (tag.attributeName.size() < 13) {
             tag.attributeName += ascii(c);
         }
         return TagStep::reading;
@@ -64,21 +66,23 @@ TagStep readTag(TagReader& tag, std::uint32_t c, std::uint64_t at) {
         if (isSpace(c)) return TagStep::reading;
         if (c != '"' && c != '\'') return TagStep::malformed;
         tag.quote = c;
-        tag.inId = tag.wantId && tag.attributeName == "id";
-        if (tag.inId) {
-            if (tag.id.present) return TagStep::malformed;  // the attribute twice
-            tag.id.present = true;
+        tag.keeping = tag.wantId && tag.attributeName == "id"                 ? TagReader::Kept::id
+                      : tag.wantType && tag.attributeName == "content-type" ? TagReader::Kept::type
+                                                                            : TagReader::Kept::none;
+        if (KeptValue* kept = tag.kept()) {
+            if (kept->present) return TagStep::malformed;  // the attribute twice
+            kept->present = true;
         }
         tag.state = State::value;
         return TagStep::reading;
     case State::value:
         if (c == tag.quote) {
             tag.state = State::attributes;
-            tag.inId = false;
+            tag.keeping = TagReader::Kept::none;
         } else if (c == '<') {
             return TagStep::malformed;
-        } else if (tag.inId) {
-            tag.id.add(c);
+        } else if (KeptValue* kept = tag.kept()) {
+            kept->add(c);
         }
         return TagStep::reading;
     case State::emptyEnd:

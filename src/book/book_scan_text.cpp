@@ -19,7 +19,7 @@ TextStep readText(TextReader& text, std::uint32_t c) {
         if (c == '?') {
             text.state = State::aside;
             text.aside = kInstruction;
-            return TextStep::reading;
+            return TextStep::aside;
         }
         if (c == '!') {
             text.state = State::bang;
@@ -33,6 +33,7 @@ TextStep readText(TextReader& text, std::uint32_t c) {
         if (c == '-') {
             text.state = State::aside;
             text.aside = kComment;
+            return TextStep::aside;
         } else if (c == '[') {
             text.state = State::cdataKeyword;
             text.keywordMatched = 0;
@@ -48,6 +49,7 @@ TextStep readText(TextReader& text, std::uint32_t c) {
         if (++text.keywordMatched == 6) {
             text.state = State::aside;
             text.aside = kCdata;
+            return TextStep::aside;
         }
         return TextStep::reading;
     case State::aside: {

@@ -62,6 +62,20 @@ private:
     void* genericContext_;
 };
 
+// A book with a fatal error is refused whatever follows it, so the parse stops at the
+// first: libxml2 goes on after one and copies the text read so far into every error
+// it raises, which a comment of many "--" (each an error) makes quadratic. Other
+// errors (an unbound namespace prefix) leave the book readable. The error's type
+// differs between libxml2 versions; the handler takes the one the parser names.
+template <typename Handler>
+struct StopAtFatalError;
+template <typename Error>
+struct StopAtFatalError<void (*)(void*, Error)> {
+    static void handle(void* context, Error error) {
+        if (error != nullptr && error->level == XML_ERR_FATAL) xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
+    }
+};
+
 // The parser asks for 4000 bytes at a time; the book is read in larger blocks.
 struct LoadSource {
     platform::File file;
@@ -170,6 +184,7 @@ BookDocument loadBook(const char* path) {
     // budget takes its place.
     libxml::EntityBudget budget;
     budget.attach(parser.get());
+    parser->sax->serror = StopAtFatalError<decltype(parser->sax->serror)>::handle;
     // Complete when it returns; blanks kept; no network; no external entity or DTD
     // is ever loaded (neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD); HUGE lets a
     // picture's text node pass 10 MB. COMPACT keeps short texts inside their node,

@@ -5,7 +5,7 @@
 #include "book/document.h"
 
 #include "book/msxml_dom.h"
-
+#include "book/msxml_file_stream.h"
 #include "platform/fault_seam.h"
 #include "platform/platform.h"
 #include "text/unicode.h"
@@ -165,13 +165,20 @@ bool msxml::loadConfigured(const VARIANT& source, ComPtr<IXMLDOMDocument>& docum
 
 BookDocument loadBook(const char* path) {
     if (path == nullptr) return nullptr;
-    // DOMDocument would also fetch a URL; a book is a file, so only a path that opens
-    // as one is handed over. The probe closes before the load.
-    if (!platform::openForReading(path).isOpen()) return nullptr;
-    Variant source;
-    if (!source.setText(text::utf16FromUtf8(path))) return nullptr;
+    // DOMDocument reads the file the platform opens (a path longer than MAX_PATH
+    // too), never a path or URL of its own.
     ComPtr<IXMLDOMDocument> document;
-    if (!loadConfigured(source.get(), document)) return nullptr;
+    {
+        ComPtr<win32::FileStream> stream = win32::FileStream::open(platform::openForReading(path));
+        if (!stream) return nullptr;
+        Variant source;
+        source.setObject(stream.Get());
+        bool loaded = loadConfigured(source.get(), document);
+        // DOMDocument may keep the stream it loaded from: the file is closed here, so
+        // that a save can replace it.
+        stream->closeFile();
+        if (!loaded) return nullptr;
+    }
     if (!expansionWithinBound(document.Get())) return nullptr;
     return BookDocument(reinterpret_cast<DocumentHandle*>(document.Detach()));
 }

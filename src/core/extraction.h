@@ -20,8 +20,10 @@ Status testEntry(const BookArchive& archive);
 // `indexText`, the text the caller built from the entries it was shown. The host
 // hears of each block written: kProgressBlock bytes of an element (the last one
 // shorter), 64 KiB of the index. ok, badData (the element cannot be reached, or the
-// listing has ended), closeFailed (an element's target cannot be created) or
-// openFailed (the index's), writeFailed or aborted. On a failure no file remains.
+// listing has ended; for a book read from its bytes, also when the book changed
+// since it was opened), closeFailed (an element's target cannot be created) or
+// openFailed (the index's), readFailed (the book cannot be read), writeFailed or
+// aborted. On a failure no file remains.
 Status extractEntry(const BookArchive& archive, std::string_view indexText, const std::string* target,
                     ProgressSink* progress);
 

@@ -79,6 +79,7 @@ Status saveOverBook(const BookDocument& document, const BookEdits* edits, const 
 }  // namespace
 
 Status packFiles(const PackRequest& request) {
+    if (!platform::settleBook(request.book.c_str())) return Status::openFailed;
     // One writer at a time, from the load to the end of the save, so that no other
     // run's changes are lost.
     platform::BookLock lock = platform::lockBook(request.book.c_str());

@@ -44,7 +44,8 @@ struct PackRequest {
 
 // ok when the book was saved with the files put in, or when no file was to be put in
 // (an empty list, only "files.bbs"): the book is then not written at all. Else
-// openFailed (the book, or a source file; also what is not a regular file),
+// openFailed (the book, or a source file; also what is not a regular file, and a
+// book left in doubt by a save that did not end: see platform::settleBook),
 // notSupported (a sub-path, a refused name or path, a file too large), noFiles (the
 // binaries cannot be selected, or files were given and none names an entry),
 // readFailed, writeFailed (also when another run holds the book too long) or

@@ -2,6 +2,7 @@
 #include "platform/book_file.h"
 
 #include "platform/book_file_system.h"
+#include "platform/book_journal.h"
 #include "platform/fault_seam.h"
 
 #include <algorithm>
@@ -25,23 +26,6 @@ std::optional<std::string> collectContent(const BookProducer& produce) {
     };
     if (!produce(collect) || content.empty()) return std::nullopt;
     return content;
-}
-
-// The `size` bytes of `file` from where it stands; none when they cannot be read or
-// the file holds more.
-std::optional<std::string> readWhole(const File& file, std::size_t size) {
-    std::string out(size, '\0');
-    std::size_t done = 0;
-    while (done < size) {
-        std::uint32_t got = 0;
-        auto want = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, 1u << 30));
-        if (!readSome(file, out.data() + done, want, got) || got == 0) return std::nullopt;
-        done += got;
-    }
-    std::uint32_t more = 0;
-    char probe;
-    if (!readSome(file, &probe, 1, more) || more != 0) return std::nullopt;  // the file grew meanwhile
-    return out;
 }
 
 enum class Outcome { saved, failed, inPlace };
@@ -70,36 +54,44 @@ Outcome replaceBook(const system::BookPlace& book, const BookProducer& produce) 
 }
 
 // The book itself is overwritten: the new content is complete in memory first, the
-// space is reserved, and only then is the book written from its start.
+// bytes it will replace go into a journal, flushed, and only then is the book
+// written from its first changed byte, cut to length and flushed, and the journal
+// removed. The space is reserved first where the file system can, so that a full
+// disk is met before any byte changes; a book that grows gets its new length at
+// once, so that a run stopped anywhere leaves the old length or the new one, as the
+// journal's play-back expects. The old content is not held: the journal restores it.
 bool overwriteBook(const system::BookPlace& book, const BookProducer& produce) {
     std::optional<std::string> content = collectContent(produce);
     if (!content) return false;
     system::OpenedBook opened = system::openInPlace(book);
     if (!opened.file.isOpen()) return false;
     const File& file = opened.file;
-    // The old content, to be written back should the book's writing fail halfway.
-    std::optional<std::string> old = readWhole(file, static_cast<std::size_t>(opened.size));
-    if (!old) return false;
-    const std::uint64_t oldSize = old->size();
-    const std::uint64_t newSize = content->size();
+    std::optional<JournalHeader> plan = planOverwrite(book, file, opened.size, *content);
+    if (!plan) return false;
+    const std::uint64_t oldSize = plan->oldSize, newSize = plan->newSize, offset = plan->offset;
+    if (offset == oldSize && oldSize == newSize) return true;  // the book holds the content already
+    std::optional<Journal> journal = Journal::write(book, file, *plan);
+    if (!journal || faultHit(Fault::halt)) return false;
 
-    // Reserving: where the file system can, the space for the new size; where the
-    // book grows, its new tail is written first, so that a full disk or a size limit
-    // is met before any byte of the book changes.
-    if (faultHit(Fault::reserve) || !system::reserve(file, oldSize, newSize) ||
-        (newSize > oldSize &&
-         !system::writeAt(file, content->data() + oldSize, static_cast<std::size_t>(newSize - oldSize), oldSize))) {
-        system::setEnd(file, oldSize);  // gives back what was reserved
+    const char* data = content->data();
+    const std::uint64_t middle = offset + (newSize - offset) / 2;
+    auto write = [&](std::uint64_t from, std::uint64_t to) {
+        return system::writeAt(file, data + from, static_cast<std::size_t>(to - from), from);
+    };
+    bool ok = !faultHit(Fault::reserve) && system::reserve(file, oldSize, newSize) &&
+              (newSize <= oldSize || system::setEnd(file, newSize)) && write(offset, middle);
+    if (ok && faultHit(Fault::halt)) return false;
+    ok = ok && write(middle, newSize) && (newSize >= oldSize || system::setEnd(file, newSize));
+    if (ok && faultHit(Fault::halt)) return false;
+    if (!ok || !flushToDisk(file)) {
+        journal->rollBack(file);
         return false;
     }
-    if (!system::writeAt(file, content->data(), static_cast<std::size_t>(std::min(newSize, oldSize)), 0) ||
-        (newSize < oldSize && !system::setEnd(file, newSize)) || !flushToDisk(file)) {
-        if (system::writeAt(file, old->data(), old->size(), 0) && system::setEnd(file, oldSize)) flushToDisk(file);
-        return false;
-    }
+    if (faultHit(Fault::halt)) return false;
     // Writing drops the set-id bits of a book whose writer lacks the privilege; its
     // owner may set them again.
     system::keepMode(book, file);
+    journal->remove();
     return true;
 }
 

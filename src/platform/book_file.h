@@ -53,20 +53,33 @@ BookLock lockBook(const char* path, int waitMs = kBookLockWaitMs);
 
 // Puts the content `produce` writes into the book at `path`. Symbolic links lead to
 // the real book, which is the one changed. Where a new file can stand for the book
-// exactly (one link; owner, group, mode, ACL and attributes carried over), the
-// content goes into a new file that replaces the book in one step; otherwise the
-// book is overwritten in place, from its start, once the whole content is at hand
-// and the space is reserved. True when the book holds the new content and it is on
-// disk. On false the book is byte for byte as it was (in place, the old content is
-// written back when the new could not be written whole). The caller holds the lock.
+// exactly (one link; owner, group, mode, ACL and attributes carried over, or shown
+// already where the file system keeps none), the content goes into a new file that
+// replaces the book in one step; otherwise the book is overwritten in place, from
+// the first byte that changes, once the whole content is at hand in memory, under a
+// rollback journal (book_journal.h) and with the space reserved. True when the book
+// holds the new content and it is on disk. On false the book is byte for byte as it
+// was (in place, the journal puts the old bytes back), or, where no journal could be
+// made, not written at all. The caller holds the lock.
 //
 // Where the book is read: a packing run that splices the book opens it four times,
 // one after another: for its writer lock (lockBook; on Windows only to find its real
 // path), to load the document, and to scan its bytes and then copy them around the
 // changes (both in spliceBook, which `produce` calls). Written in place, the book is
-// opened once more, to be read whole and overwritten; on Windows the save also opens
-// it first, without reading, to find its real path. A book whose size changed
-// between the scan and the copy is not spliced.
+// opened once more, read up to its first changed byte and from there into the
+// journal, and overwritten; on Windows the save also opens it first, without
+// reading, to find its real path. A book whose size changed between the scan and
+// the copy is not spliced.
 bool saveBookFile(const char* path, const BookProducer& produce);
+
+// Makes sure the book at `path` is whole before it is read: the journal that an
+// in-place save killed before its end left (beside the book, or in this user's state
+// folder) is played back under the writer lock, or removed where it is incomplete,
+// damaged, or no longer fits the book (another file, another length, changed bytes
+// before the save's first change). Where no journal is found it costs three looks
+// at the file system. False when the book is in doubt: a journal this user cannot
+// read, a half-written book this user cannot write back, another writer holding the
+// book past the wait. True also when there is no such book.
+bool settleBook(const char* path);
 
 }  // namespace vellum::platform

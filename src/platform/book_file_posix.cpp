@@ -17,6 +17,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -197,6 +198,9 @@ NewFileResult refused(int error) {
     return error == EACCES || error == EPERM ? NewFileResult::denied : NewFileResult::failed;
 }
 
+// What a file system that keeps no modes or owners answers for a change of them.
+bool keepsNoModes(int error) { return error == ENOSYS || error == ENOTSUP || error == EPERM; }
+
 }  // namespace
 
 std::optional<BookPlace> findBook(const char* path) {
@@ -276,7 +280,9 @@ bool carryOver(const BookPlace& book, const NewFile& file) {
     if ((now.st_uid != book.owner || now.st_gid != book.group) && ::fchown(target, book.owner, book.group) != 0)
         return false;
     if (!copyAttributes(book.path, target)) return false;
-    if (::fchmod(target, book.mode) != 0 || ::fstat(target, &now) != 0) return false;
+    // A file system that keeps no modes (FAT through FUSE answers ENOSYS) shows every
+    // file alike: the new file stands for the book when it already shows its mode.
+    if ((::fchmod(target, book.mode) != 0 && !keepsNoModes(errno)) || ::fstat(target, &now) != 0) return false;
     // Without the privilege, the system drops a set-group-id bit quietly.
     return now.st_uid == book.owner && now.st_gid == book.group && (now.st_mode & 07777) == book.mode;
 }
@@ -295,11 +301,7 @@ bool putInPlace(const BookPlace& book, NewFile& file) {
     file.name.clear();
     // Makes the new name durable; the book is already replaced, so a failure here has
     // nothing left to undo.
-    int folder = ::open(book.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder != -1) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    flushFolder(book.folder);
     return true;
 }
 
@@ -321,12 +323,16 @@ bool reserve(const File& file, std::uint64_t, std::uint64_t newSize) {
            errno == ENOSYS;
 }
 
-bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
-    const char* p = static_cast<const char*>(data);
+namespace {
+
+// Moves all `size` bytes at `offset` through `call` (pread or pwrite), a piece at a
+// time; `fault` is the seam's name for the operation.
+template <typename Byte, typename Call>
+bool wholeAt(const File& file, Byte* p, std::size_t size, std::uint64_t offset, Fault fault, Call call) {
     auto at = static_cast<off_t>(offset);
     while (size > 0) {
-        if (faultHit(Fault::write)) return false;
-        ssize_t n = ::pwrite(fd(file), p, size, at);
+        if (faultHit(fault)) return false;
+        ssize_t n = call(fd(file), p, size, at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         p += n;
@@ -336,12 +342,95 @@ bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t
     return true;
 }
 
+}  // namespace
+
+bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
+    return wholeAt(file, static_cast<const char*>(data), size, offset, Fault::write,
+                   [](int f, const char* p, std::size_t n, off_t at) { return ::pwrite(f, p, n, at); });
+}
+
 bool setEnd(const File& file, std::uint64_t size) {
     int result;
     do {
         result = ::ftruncate(fd(file), static_cast<off_t>(size));
     } while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset) {
+    return wholeAt(file, static_cast<char*>(data), size, offset, Fault::read,
+                   [](int f, char* p, std::size_t n, off_t at) { return ::pread(f, p, n, at); });
+}
+
+// ---- The journal of an in-place save ----
+
+std::string stateFolder(bool make) {
+    std::string base;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] != '/') {
+            const passwd* user = ::getpwuid(::geteuid());
+            home = user != nullptr ? user->pw_dir : nullptr;
+        }
+        if (home == nullptr || home[0] != '/') return std::string();
+        base = std::string(home) + "/.local/state";
+    }
+    std::string folder = base + "/vellum";
+    if (!make) return folder;
+    // Each missing level is made private to the user, as the state folder should be.
+    for (std::size_t cut = folder.find('/', 1);; cut = folder.find('/', cut + 1)) {
+        if (::mkdir(folder.substr(0, cut).c_str(), 0700) != 0 && errno != EEXIST) return std::string();
+        if (cut == std::string::npos) break;
+    }
+    struct stat st;
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? folder : std::string();
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return folder == "/" ? folder + name : folder + "/" + name;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+File makeJournalFile(const std::string& path, const BookPlace& book) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return File();
+    File journal(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat st;
+    if (!journal.isOpen() || ::fstat(fd(journal), &st) != 0) return File();
+    // The journal holds the book's old bytes: only those who may read the book may
+    // read it. Where the book's group cannot be given, the group gets nothing.
+    mode_t mode = book.mode & 0666;
+    if (st.st_gid != book.group && ::fchown(fd(journal), static_cast<uid_t>(-1), book.group) != 0) mode &= ~0070u;
+    ::fchmod(fd(journal), mode);
+    return journal;
+}
+
+bool journalTrusted(const File& file, const BookPlace& book) {
+    struct stat st;
+    if (::fstat(fd(file), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    bool groupWrites = st.st_gid == book.group && (book.mode & S_IWGRP) != 0;
+    bool maker = st.st_uid == ::geteuid() || st.st_uid == 0 || st.st_uid == book.owner || groupWrites;
+    return maker && ((st.st_mode & S_IWGRP) == 0 || groupWrites) &&
+           ((st.st_mode & S_IWOTH) == 0 || (book.mode & S_IWOTH) != 0);
+}
+
+bool removeJournalFile(const std::string& folder, const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    flushFolder(folder);
+    return true;
+}
+
+void flushFolder(const std::string& folder) {
+    int opened = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened == -1) return;
+    ::fsync(opened);
+    ::close(opened);
 }
 
 }  // namespace system

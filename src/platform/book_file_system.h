@@ -101,5 +101,37 @@ bool reserve(const File& file, std::uint64_t oldSize, std::uint64_t newSize);
 bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset);
 // Cuts or extends the file to `size` bytes.
 bool setEnd(const File& file, std::uint64_t size);
+// Reads exactly `size` bytes at `offset`; false at a short read or an error.
+bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset);
+
+// ---- The journal of an in-place save ----
+
+// The user's own folder for what outlives a run: `$XDG_STATE_HOME/vellum`, by
+// default `~/.local/state/vellum` (POSIX), `%LOCALAPPDATA%\vellum` (Windows). Made
+// (private to the user) when `make` and missing; empty when there is none. Given as
+// BookPlace::folder is, so that inFolder joins a name to it.
+std::string stateFolder(bool make);
+// The path of `name` in `folder`.
+std::string inFolder(const std::string& folder, const std::string& name);
+// True when a file of that name is there: one look at the folder, never an open.
+bool exists(const std::string& path);
+
+// Makes the journal file `path` new, never through a link (a file left there under
+// that name is removed first), and opens it for reading and writing. It holds the
+// book's old bytes: on POSIX it takes the book's group and read and write bits
+// where it can, so that those who may read the book may read it and no others, and
+// else stays the user's own; on Windows it takes its folder's ACL, as any new file,
+// and is hidden. Empty when it cannot be made.
+File makeJournalFile(const std::string& path, const BookPlace& book);
+// True when the journal opened as `file` may be played back into `book`: on POSIX a
+// regular file, of this user, of root or of the book's owner, or of the book's group
+// where that group may write the book, and writable by no one who may not write the
+// book (anyone else could have put it there); on Windows any journal.
+bool journalTrusted(const File& file, const BookPlace& book);
+// Removes the file `path` and flushes `folder`, where it was; false when it stays.
+bool removeJournalFile(const std::string& folder, const std::string& path);
+// Makes the names in `folder` durable (POSIX; Windows has no such call, and the
+// file's own flush commits NTFS's log, which holds its name).
+void flushFolder(const std::string& folder);
 
 }  // namespace vellum::platform::system

@@ -262,6 +262,58 @@ bool setEnd(const File& file, std::uint64_t size) {
     return SetFileInformationByHandle(handleOf(file), FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
+bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN)) return false;
+    for (char* p = static_cast<char*>(data); size > 0;) {
+        std::uint32_t got = 0;
+        if (!readSome(file, p, static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 30)), got) || got == 0)
+            return false;
+        p += got;
+        size -= got;
+    }
+    return true;
+}
+
+// ---- The journal of an in-place save ----
+
+std::string stateFolder(bool make) {
+    wchar_t base[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    std::u16string folder = reinterpret_cast<const char16_t*>(base);
+    folder += u"\\vellum";
+    if (make && !CreateDirectoryW(wide(folder), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return std::string();
+    if (make) {
+        DWORD attributes = GetFileAttributesW(wide(folder));
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return std::string();
+    }
+    return text::utf8FromUtf16(folder) + "\\";
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) { return folder + name; }
+
+bool exists(const std::string& path) {
+    return GetFileAttributesW(wide(text::utf16FromUtf8(path))) != INVALID_FILE_ATTRIBUTES;
+}
+
+File makeJournalFile(const std::string& path, const BookPlace&) {
+    std::u16string name = text::utf16FromUtf8(path);
+    if (!DeleteFileW(wide(name)) && GetLastError() != ERROR_FILE_NOT_FOUND) return File();
+    return adopt(CreateFileW(wide(name), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN, nullptr));
+}
+
+bool journalTrusted(const File&, const BookPlace&) { return true; }
+
+bool removeJournalFile(const std::string&, const std::string& path) {
+    return DeleteFileW(wide(text::utf16FromUtf8(path))) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+void flushFolder(const std::string&) {}
+
 }  // namespace system
 
 }  // namespace vellum::platform

@@ -14,8 +14,14 @@ namespace vellum::platform {
 // attributes over to a new file (as if the system refused, so the book is written
 // in place); `unnamed`, creating an unnamed new file (as if the file system had
 // none, so the new file gets a name); `rename`, the step that puts the new file in
-// the book's place.
-enum class Fault { none, open, create, read, write, flush, remove, rename, close, size, lock, reserve, carry, unnamed };
+// the book's place; `create` also meets the making of a journal beside the book (as
+// if the folder refused it, so the journal goes to the user's state folder). `halt`
+// is no failure but a run that stops dead, as a killed one does, leaving what it
+// wrote: an in-place save meets it after its journal is flushed, halfway through the
+// overwrite, after the book is cut to length, and before the journal is removed.
+enum class Fault {
+    none, open, create, read, write, flush, remove, rename, close, size, lock, reserve, carry, unnamed, halt
+};
 
 namespace detail {
 inline std::atomic<int> armedFault{0};

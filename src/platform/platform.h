@@ -53,6 +53,8 @@ File createForWriting(const char* path);
 bool fileSize(const File& file, std::uint64_t& size);
 // Reads up to `want` bytes; `got` receives the count (0 at the end of the file).
 bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t& got);
+// Moves where the next read starts to `offset` bytes from the start of the file.
+bool seekTo(const File& file, std::uint64_t offset);
 // Writes all `size` bytes or reports failure (a full disk, an I/O error).
 bool writeAll(const File& file, const void* data, std::size_t size);
 // Makes what was written durable (fsync / FlushFileBuffers).

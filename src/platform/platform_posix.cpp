@@ -84,6 +84,11 @@ bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t&
     return true;
 }
 
+bool seekTo(const File& file, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    return ::lseek(fd(file), static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(-1);
+}
+
 bool writeAll(const File& file, const void* data, std::size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {

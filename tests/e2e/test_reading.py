@@ -8,8 +8,8 @@ import os
 import time
 import unittest
 
-from e2e_support import (BAD_BOOK, OK, PARTLY, SAMPLE, WINDOWS, WorkFolder, b64, book, corpus_books,
-                         index_text, local_path, plain_name, read_binaries)
+from e2e_support import (BAD_BOOK, NOT_CHANGED, OK, PARTLY, SAMPLE, WINDOWS, WorkFolder, b64, book, corpus_books,
+                         file_hash, index_text, local_path, plain_name, read_binaries, whole_binaries)
 
 
 class Reading(WorkFolder):
@@ -65,6 +65,8 @@ class Reading(WorkFolder):
                 name = self.copy(source)
                 binaries = read_binaries(self.path(name))
                 if binaries is None:
+                    binaries = whole_binaries(self.path(name))
+                if binaries is None:
                     result = self.vellum("list", name)
                     self.assertExit(result, BAD_BOOK, "cannot open " + name)
                     self.assertEqual(result.out, "")
@@ -73,6 +75,17 @@ class Reading(WorkFolder):
                 os.remove(self.path(name))
                 for f in os.listdir(self.path("out")):
                     os.remove(self.path("out", f))
+
+    def test_a_book_cut_short_shows_its_whole_pictures_and_is_not_changed(self):
+        text = book(("a.png", "image/png", b64(b"first")), ("b.png", "image/png", b64(b"second")))
+        name = self.write("cut.fb2", text[:text.index(b64(b"second")) + 3])  # inside the second picture
+        self.check_book(name, whole_binaries(self.path(name)))
+        self.assertEqual([e["name"] for e in self.listing(name)], ["a.png", "files.bbs"])
+        before = file_hash(self.path(name))
+        self.write("in/a.png", b"new")
+        result = self.vellum("replace", name, "in/a.png")
+        self.assertExit(result, NOT_CHANGED, "cannot change " + name + ": it is damaged")
+        self.assertEqual(file_hash(self.path(name)), before)
 
     def test_table_lists_every_entry_with_the_open_time(self):
         name = self.copy(SAMPLE)

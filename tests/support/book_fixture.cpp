@@ -1,5 +1,8 @@
 #include "support/book_fixture.h"
 
+#include "core/extraction.h"
+#include "core/listing.h"
+
 #include <gtest/gtest.h>
 
 namespace vellum::test {
@@ -74,6 +77,18 @@ bool saveBookTo(const BookDocument& document, const std::string& path) {
     });
     writeFile(path, bytes);
     return saved;
+}
+
+std::vector<Shown> showAll(BookArchive& archive) {
+    TempDir out;
+    const std::string target = out.file("entry");
+    std::vector<Shown> shown;
+    EntryDescription entry;
+    while (readHeader(archive, entry) == Status::ok && entry.kind == platform::EntryKind::binary) {
+        EXPECT_EQ(extractEntry(archive, "", &target, nullptr), Status::ok) << entry.id;
+        shown.push_back({entry.name, entry.id, entry.contentType, entry.packedSize, entry.size, readFile(target)});
+    }
+    return shown;
 }
 
 }  // namespace vellum::test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "book/document.h"
+#include "core/book_archive.h"
 #include "plugin/wcx.h"
 #include "support/test_support.h"
 
@@ -55,5 +56,17 @@ std::vector<ListedEntry> listBook(const std::string& path);
 // Opens `path` and extracts every entry into `folder` (DestPath given); returns the
 // names extracted, "files.bbs" last. Any non-zero ProcessFile result fails the test.
 std::vector<std::string> extractBook(const std::string& path, const std::string& folder);
+
+// One entry of an open archive as the core shows it, with the bytes its extraction
+// writes.
+struct Shown {
+    std::string name, id, contentType;
+    std::int64_t packedSize = 0, size = 0;
+    std::string bytes;
+    bool operator==(const Shown&) const = default;
+};
+
+// Lists the archive to its end through the core, extracting every entry.
+std::vector<Shown> showAll(BookArchive& archive);
 
 }  // namespace vellum::test

@@ -89,6 +89,7 @@ struct LoopbackListener::State {
     int port = 0;
     std::atomic<int> connections{0};
     std::atomic<bool> stop{false};
+    std::atomic<bool> started{false};
     std::thread acceptor;
 };
 
@@ -109,6 +110,7 @@ LoopbackListener::LoopbackListener() : state_(std::make_unique<State>()) {
     state_->port = ntohs(address.sin_port);
     State* state = state_.get();
     state_->acceptor = std::thread([state] {
+        state->started = true;
         while (!state->stop.load()) {
             pollfd wait{state->socket, POLLIN, 0};
             if (::poll(&wait, 1, 50) <= 0) continue;
@@ -119,6 +121,10 @@ LoopbackListener::LoopbackListener() : state_(std::make_unique<State>()) {
             }
         }
     });
+    // A test forks right after this (runIsolated): a thread still starting may hold
+    // a lock of the allocator (AddressSanitizer's), which the child would wait on
+    // for ever.
+    while (!state->started.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 LoopbackListener::~LoopbackListener() {

@@ -34,6 +34,10 @@ std::string packFailure(int code, const std::string& book, const std::vector<con
         for (const Replacement* r : group)
             if (std::optional<std::string> error = host::unreadable(r->file))
                 return "cannot read " + r->file + ": " + *error;
+        // The book was listed, and the files can be read: the plug-in read the book's
+        // bytes but cannot load it as XML, which a change needs.
+        if (!host::unreadable(book))
+            return "cannot change " + book + ": it is damaged (not well-formed XML), and can only be read";
         return "cannot open " + book + " or one of the files from " + group.front()->folder;
     case E_EREAD: return "cannot read one of the files from " + group.front()->folder;
     case E_EWRITE:

@@ -1,0 +1,104 @@
+#include "book/book_read.h"
+
+#include <algorithm>
+
+namespace vellum {
+
+namespace {
+
+// The content is read in blocks of this many bytes.
+constexpr std::size_t kReadBlock = 1 << 18;
+
+// Reads until `want` bytes are in or the file ends; the count.
+std::optional<std::size_t> readUpTo(const platform::File& file, unsigned char* into, std::size_t want) {
+    std::size_t done = 0;
+    while (done < want) {
+        std::uint32_t got = 0;
+        if (!platform::readSome(file, into + done, static_cast<std::uint32_t>(want - done), got)) return std::nullopt;
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+}  // namespace
+
+FirstElement detectFirstElement(const char* path) {
+    std::optional<BookScan> scan = scanBookFile(path, ScanPurpose::detection);
+    return scan ? scan->firstElement : FirstElement::notXml;
+}
+
+bool readsAsTheTree(const BookScan& scan) {
+    if (scan.firstElement != FirstElement::fictionBook || scan.damaged || scan.changesContent ||
+        scan.encoding == BookEncoding::unsupported)
+        return false;
+    return std::all_of(scan.entries.begin(), scan.entries.end(),
+                       [](const ReadEntry& entry) { return entry.exact && entry.plain; });
+}
+
+BookReading readingOf(BookScan&& scan) {
+    BookReading reading;
+    reading.size = scan.size;
+    reading.encoding = scan.encoding;
+    // A damaged book shows the binaries whole as written: content with markup (a
+    // reference, a comment) is no picture the bytes hold.
+    if (!readsAsTheTree(scan))
+        std::erase_if(scan.entries, [](const ReadEntry& entry) { return !entry.plain; });
+    reading.entries = std::move(scan.entries);
+    return reading;
+}
+
+bool EntryDecoder::open(const char* path, const BookReading& book, const ReadEntry& entry) {
+    file_ = platform::openForReading(path);
+    std::uint64_t size = 0;
+    if (!file_.isOpen() || !platform::fileSize(file_, size) || size != book.size || entry.contentEnd > size ||
+        entry.contentStart > entry.contentEnd || !platform::seekTo(file_, entry.contentStart))
+        return false;
+    wide_ = book.encoding == BookEncoding::utf16le || book.encoding == BookEncoding::utf16be;
+    littleEndian_ = book.encoding == BookEncoding::utf16le;
+    left_ = entry.contentEnd - entry.contentStart;
+    block_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(left_, kReadBlock)));
+    decoder_ = Base64Decoder();
+    done_ = false;
+    return true;
+}
+
+// The next block of content, handed to the decoder; false when the file cannot be
+// read (or ends before the content does).
+bool EntryDecoder::readMore() {
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, block_.size()));
+    std::optional<std::size_t> got = readUpTo(file_, block_.data(), want);
+    if (!got || *got != want) return false;
+    left_ -= want;
+    std::size_t n = want;
+    if (wide_) {
+        // Only ASCII characters are Base64; any other unit stands as a byte the
+        // decoder skips.
+        n = want / 2;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned first = block_[2 * i], second = block_[2 * i + 1];
+            const unsigned unit = littleEndian_ ? first | second << 8 : first << 8 | second;
+            block_[i] = static_cast<unsigned char>(unit < 0x80 ? unit : 0x80);
+        }
+    }
+    decoder_.more(std::string_view(reinterpret_cast<const char*>(block_.data()), n));
+    return true;
+}
+
+std::optional<std::size_t> EntryDecoder::fill(unsigned char* out, std::size_t capacity) {
+    std::size_t used = 0;
+    while (!done_) {
+        used += decoder_.next(out + used, capacity - used);
+        if (used == capacity) break;
+        // The piece is used up (or a "=" ended the text).
+        if (decoder_.ended() || left_ == 0) {
+            used += decoder_.tail(out + used);
+            done_ = true;
+            break;
+        }
+        if (!readMore()) return std::nullopt;
+    }
+    return used;
+}
+
+}  // namespace vellum
