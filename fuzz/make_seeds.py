@@ -76,6 +76,39 @@ SEEDS = {
     "line-ends": book(binary("cr.png", "QUJD\rREVG\r\n\nR0hJ\r") + binary("\u00e9t\u00e9.png", "QU\u00e9JD\U0001F600")),
     "not-xml": b"PK\x03\x04 this is not a book",
     "empty": b"",
+    # Shapes a save by splicing meets: empty-element binaries and levels, the note's
+    # chain missing from any level, prefixed look-alikes, UTF-16 and CRLF books,
+    # references outside the binaries.
+    "empty-tag-binaries": book(DESCRIPTION + '<binary id="a.png"/><binary id="b.png" content-type="image/png" />'
+                               + binary("c.png", "QUJD")),
+    "no-description": book("<body><p>x</p></body>" + binary("n.png", "QUJD")),
+    "empty-document-info": book("<description><title-info/><document-info/></description>" + binary("d.png", "QUJD")),
+    "empty-history": book("<description><document-info><history  /></document-info></description>"
+                          + binary("e.png", "QUJD")),
+    "description-after-binaries": book(binary("z.png", "QUJD") + "<description><document-info><history><p>old</p>"
+                                       "</history></document-info></description>"),
+    "prefixed-look-alikes": book('<fb:description><fb:document-info><fb:history/></fb:document-info></fb:description>'
+                                 '<description><document-info/></description><fb:binary id="l.png">T0xE</fb:binary>'
+                                 + binary("l.png", "QUJD"), ns=NS + ' xmlns:fb="http://www.gribuser.ru/xml/fictionbook/2.0"'),
+    "prefixed-chain": ('<?xml version="1.0"?><FictionBook xmlns:f="urn:f"><f:description><f:document-info>'
+                       '<f:history/></f:document-info></f:description><binary id="q.png">QUJD</binary></FictionBook>'
+                       ).encode(),
+    "undeclared-prefixes": book('<body><image l:href="#u.png"/></body><u:binary id="u.png">QUJD</u:binary>'
+                                + binary("v.png", "QUJD"), ns=""),
+    "utf16le-history": b"\xff\xfe" + book(DESCRIPTION + '<binary id="w.png"/>' + binary("x.png", "QUJD"),
+                                          decl='<?xml version="1.0" encoding="UTF-16"?>\r\n').decode().encode("utf-16-le"),
+    "utf16be-no-declaration": b"\xfe\xff" + book("<description><document-info/></description>"
+                                                + binary("\u0444.png", "QUJD"), decl="").decode().encode("utf-16-be"),
+    "utf16le-declared-le": b"\xff\xfe" + book(binary("y.png", "QUJD"),
+                                              decl='<?xml version="1.0" encoding="UTF-16LE"?>').decode().encode("utf-16-le"),
+    "crlf-history": book(DESCRIPTION.replace("><", ">\r\n<") + "\r\n" + binary("r.png", "QUJD\r\nREVG\r\n") + "\r\n"),
+    "references-outside": book('<description><document-info><history><p>a&amp;b&#169;&nbsp;&lt;</p></history>'
+                               '</document-info></description><body><p title="&nbsp;&quot;">&nbsp;&#x41;</p></body>'
+                               + binary("t.png", "QUJD"),
+                               dtd='<!DOCTYPE FictionBook [<!ENTITY nbsp "&#160;">]>\n'),
+    "doctype-notation": book(binary("m.png", "QUJD"),
+                             dtd='<!DOCTYPE FictionBook [<!NOTATION png SYSTEM "image/png">'
+                                 '<!ENTITY pic SYSTEM "pic.png" NDATA png>]>\n'),
 }
 
 

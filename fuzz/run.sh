@@ -11,8 +11,9 @@ artifacts="$build/fuzz-artifacts"
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in open_book pack_files scan_vs_tree; do
-  case $target in open_book | scan_vs_tree) seeds=book ;; pack_files) seeds=pack ;; esac
+# The splice oracle takes the packing seeds: the same layout (flags, a payload, a book).
+for target in open_book pack_files scan_vs_tree splice_oracle; do
+  case $target in open_book | scan_vs_tree) seeds=book ;; pack_files | splice_oracle) seeds=pack ;; esac
   mkdir -p "$work/$target"
   echo "-- fuzz_$target for ${seconds} s"
   if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -timeout=25 -print_final_stats=1 \
@@ -22,5 +23,5 @@ for target in open_book pack_files scan_vs_tree; do
     echo "fuzz_$target found a failure; the input is in $artifacts" >&2
     exit 1
   fi
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$work/$target.log" || true
+  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb|^splice oracle:' "$work/$target.log" || true
 done

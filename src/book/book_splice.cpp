@@ -358,6 +358,9 @@ bool collectBinaryEdits(const NodeList& binaries, const std::vector<bool>& repla
 
 SpliceResult spliceBook(const char* path, const BookEdits& edits, const platform::BookWriter& write) {
     if (path == nullptr) return SpliceResult::declined;
+#ifdef VELLUM_SAVE_SEAM
+    if (save_seam::declineSplices.load()) return SpliceResult::declined;
+#endif
     std::optional<BookScan> scan = scanBookFile(path);
     if (!scan || !agrees(*scan, edits)) return SpliceResult::declined;
     std::optional<Plan> plan = planPieces(*scan, edits);
@@ -366,7 +369,11 @@ SpliceResult spliceBook(const char* path, const BookEdits& edits, const platform
     Output out(write, scan->encoding);
     switch (copyAround(path, *scan, *plan, out)) {
     case Copy::done:
-        return sameAsPlanned(out.finish(), *plan) ? SpliceResult::spliced : SpliceResult::declined;
+        if (!sameAsPlanned(out.finish(), *plan)) return SpliceResult::declined;
+#ifdef VELLUM_SAVE_SEAM
+        ++save_seam::splicesWritten;
+#endif
+        return SpliceResult::spliced;
     case Copy::writeFailed:
         return SpliceResult::writeFailed;
     case Copy::unreadable:

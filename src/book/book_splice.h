@@ -11,6 +11,11 @@
 #include "book/book_edits.h"
 #include "platform/book_writer.h"
 
+#ifdef VELLUM_SAVE_SEAM
+#include <atomic>
+#include <cstdint>
+#endif
+
 namespace vellum {
 
 // Fills edits.binaries from the run's selection of "//FictionBook/binary":
@@ -28,5 +33,16 @@ enum class SpliceResult {
 // twice: once to scan it, once to copy it around the changes.
 // On `declined` the bytes written so far, if any, are to be dropped.
 SpliceResult spliceBook(const char* path, const BookEdits& edits, const platform::BookWriter& write);
+
+#ifdef VELLUM_SAVE_SEAM
+// Built into the fuzz targets alone (the fuzz preset's VELLUM_FUZZ), never into the
+// plug-in: a switch that makes every splice decline, so that a save goes through the
+// serialiser, and a count of the splices that went to their writer whole, so that
+// one book can be saved both ways and the two results compared.
+namespace save_seam {
+inline std::atomic<bool> declineSplices{false};
+inline std::atomic<std::uint64_t> splicesWritten{0};
+}  // namespace save_seam
+#endif
 
 }  // namespace vellum

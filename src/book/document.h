@@ -88,11 +88,15 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
                       std::string_view text, Node* appended);
 
 // Writes the whole document, in the encoding the book declares, through `write`, in
-// order. Bytes that would not load again as the same document are never written;
-// where the serialiser does not keep the declared encoding (Wine's MSXML writes UTF-8
-// under an 8-bit declaration), the book is saved as UTF-8 with a declaration that
-// says so (the document's declaration is changed to match). False on any failure, or
-// when `write` refused a piece (what was written before is then incomplete).
-bool saveBook(const BookDocument& document, const platform::BookWriter& write);
+// order. `original` is the book's own file (UTF-8 path), or null when there is none:
+// a UTF-16 book is written in UTF-16 again, in its own byte order, with a byte-order
+// mark where it has one; and no element or attribute name may come out other than
+// the book writes it. Bytes that would not load again as the same document are never
+// written; where the serialiser does not keep the declared encoding (Wine's MSXML
+// writes UTF-8 under an 8-bit declaration), the book is saved as UTF-8 with a
+// declaration that says so (the document's declaration is changed to match). False
+// on any failure, or when `write` refused a piece (what was written before is then
+// incomplete).
+bool saveBook(const BookDocument& document, const char* original, const platform::BookWriter& write);
 
 }  // namespace vellum

@@ -6,6 +6,7 @@
 #include "book/libxml2_entities.h"
 #include "book/libxml2_owners.h"
 #include "book/libxml2_tree.h"
+#include "book/markup_names.h"
 #include "platform/platform.h"
 
 #include <libxml/encoding.h>
@@ -18,6 +19,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace vellum {
@@ -335,25 +338,103 @@ static const char* saveEncoding(const xmlChar* declared) {
     return asciiAsIs ? name : "UTF-8";
 }
 
-// libxml2 writes a namespace name between quotes as it is, without escaping, so a
-// name holding "<" or "&" (written in the book as "&lt;" or "&amp;") would come
-// out as a book that does not load. Such a book is not saved at all.
-static bool namespacesWritable(xmlDocPtr doc) {
-    bool writable = true;
-    libxml::walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
-        for (xmlNsPtr ns = element->nsDef; ns != nullptr && writable; ns = ns->next)
-            if (ns->href != nullptr && std::strpbrk(reinterpret_cast<const char*>(ns->href), "<&") != nullptr)
-                writable = false;
-    });
-    return writable;
+// libxml2 writes a namespace name between quotes as it is, without escaping: a name
+// holding "<" (written in the book as "&lt;") would come out as a book that does not
+// load, and one holding a tab or a line break (written "&#9;", "&#10;") would load
+// under another name, each such character read as a space. (An "&" the parser keeps
+// as "&#38;" already, so it comes back as it was.) While one of these lives, every
+// such name is held in the document in its escaped form, which the serialiser then
+// writes as it is; the names come back when it goes.
+class EscapedNamespaces {
+public:
+    explicit EscapedNamespaces(xmlDocPtr doc) {
+        libxml::walkElements(doc, SIZE_MAX, [&](xmlNodePtr element) {
+            for (xmlNsPtr ns = element->nsDef; ns != nullptr && ok_; ns = ns->next) {
+                const char* href = reinterpret_cast<const char*>(ns->href);
+                if (href == nullptr || std::strpbrk(href, "<\"\t\n\r") == nullptr) continue;
+                std::string text;
+                for (const char* p = href; *p != '\0'; ++p) text += escaped(*p);
+                xmlChar* copy = xmlStrdup(reinterpret_cast<const xmlChar*>(text.c_str()));
+                if (copy == nullptr) {
+                    ok_ = false;
+                    break;
+                }
+                held_.push_back({ns, ns->href});
+                ns->href = copy;
+            }
+        });
+    }
+    ~EscapedNamespaces() {
+        for (const Held& h : held_) {
+            xmlFree(const_cast<xmlChar*>(h.ns->href));
+            h.ns->href = h.original;
+        }
+    }
+    EscapedNamespaces(const EscapedNamespaces&) = delete;
+    EscapedNamespaces& operator=(const EscapedNamespaces&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    static std::string escaped(char c) {
+        switch (c) {
+        case '<': return "&lt;";
+        case '"': return "&quot;";
+        case '\t': return "&#9;";
+        case '\n': return "&#10;";
+        case '\r': return "&#13;";
+        default: return std::string(1, c);
+        }
+    }
+    struct Held {
+        xmlNsPtr ns;
+        const xmlChar* original;
+    };
+    std::vector<Held> held_;
+    bool ok_ = true;
+};
+
+// libxml2 writes UTF-16 only little-endian with a byte-order mark, and only under the
+// name "UTF-16": under "UTF-16LE" or "UTF-16BE" it leaves the mark out, and a book
+// with no encoding in its declaration (UTF-16 by its mark alone) it writes in UTF-8.
+// So a UTF-16 book's mark and declaration are written here, in the book's own byte
+// order and as the document has them, and the rest by libxml2 in that byte order.
+static bool saveUtf16(xmlDocPtr doc, const TextForm& form, SaveTarget& target) {
+    const bool bigEndian = form.units == TextForm::Units::utf16be;
+    std::string head;
+    // libxml2 marks a document read without an XML declaration by standalone -1.
+    if (doc->standalone != -1) {
+        head = "<?xml version=\"";
+        head += doc->version != nullptr ? reinterpret_cast<const char*>(doc->version) : "1.0";
+        head += "\"";
+        if (doc->encoding != nullptr) head += " encoding=\"" + std::string(reinterpret_cast<const char*>(doc->encoding)) + "\"";
+        if (doc->standalone == 0 || doc->standalone == 1)
+            head += doc->standalone == 1 ? " standalone=\"yes\"" : " standalone=\"no\"";
+        head += "?>\n";
+    }
+    std::string bytes = form.byteOrderMark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : head) {  // the declaration is ASCII
+        bytes += bigEndian ? '\0' : c;
+        bytes += bigEndian ? c : '\0';
+    }
+    if (!bytes.empty() && writeThrough(&target, bytes.data(), static_cast<int>(bytes.size())) < 0) return false;
+    libxml::SaveContext save(
+        xmlSaveToIO(writeThrough, keepOpen, &target, bigEndian ? "UTF-16BE" : "UTF-16LE", XML_SAVE_NO_DECL));
+    if (!save) return false;
+    long written = xmlSaveDoc(save.get(), doc);
+    bool closed = libxml::close(save);
+    return written >= 0 && closed && !target.failed;
 }
 
-bool saveBook(const BookDocument& document, const platform::BookWriter& write) {
+bool saveBook(const BookDocument& document, const char* original, const platform::BookWriter& write) {
     if (!document || !write) return false;
     xmlDocPtr doc = xml(document.get());
-    if (!namespacesWritable(doc)) return false;
+    EscapedNamespaces namespaces(doc);
+    if (!namespaces.ok()) return false;
     QuietErrors quiet;
     SaveTarget target{write};
+    std::optional<TextForm> form = original != nullptr ? textFormOfFile(original) : std::nullopt;
+    if (form && (form->units == TextForm::Units::utf16le || form->units == TextForm::Units::utf16be))
+        return saveUtf16(doc, *form, target);
     // The book keeps the encoding its declaration names; characters that encoding
     // cannot hold are written as character references.
     const char* encoding = saveEncoding(doc->encoding);

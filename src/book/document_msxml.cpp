@@ -4,13 +4,11 @@
 // one reference that its release functor gives back.
 #include "book/document.h"
 
+#include "book/msxml_dom.h"
 #include "book/msxml_file_stream.h"
 #include "platform/fault_seam.h"
 #include "platform/platform.h"
 #include "text/unicode.h"
-#include "platform/win32_owners.h"
-
-#include <msxml.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,32 +17,13 @@
 
 namespace vellum {
 
-namespace {
+using namespace msxml;
 
-using win32::Bstr;
-using win32::ComPtr;
-using win32::Variant;
+namespace {
 
 // DOMDocument and IXMLDOMDocument.
 constexpr CLSID kDomDocumentClass = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr IID kDomDocumentInterface = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-
-IXMLDOMDocument* dom(const DocumentHandle* d) {
-    return reinterpret_cast<IXMLDOMDocument*>(const_cast<DocumentHandle*>(d));
-}
-IXMLDOMNode* dom(const NodeHandle* n) { return reinterpret_cast<IXMLDOMNode*>(const_cast<NodeHandle*>(n)); }
-IXMLDOMNodeList* dom(const NodeListHandle* l) {
-    return reinterpret_cast<IXMLDOMNodeList*>(const_cast<NodeListHandle*>(l));
-}
-
-// A status is judged by its sign; a success without the object asked for is a failure too.
-bool succeeded(HRESULT status, const void* result) { return SUCCEEDED(status) && result != nullptr; }
-// The same for a call that fills `result`; taken by reference, so the pointer is read
-// after the call has run.
-template <typename T>
-bool succeeded(HRESULT status, const ComPtr<T>& result) {
-    return SUCCEEDED(status) && result != nullptr;
-}
 
 Bstr wide(std::string_view text) { return Bstr(text::utf16FromUtf8(text)); }
 
@@ -172,10 +151,7 @@ void NodeListRelease::operator()(NodeListHandle* list) const noexcept {
     if (list != nullptr) dom(list)->Release();
 }
 
-// A document set as every book is loaded: complete when the load returns, white
-// space between inline elements kept, no external entity or DTD ever loaded.
-// The document's load result, or false.
-static bool loadConfigured(const VARIANT& source, ComPtr<IXMLDOMDocument>& document) {
+bool msxml::loadConfigured(const VARIANT& source, ComPtr<IXMLDOMDocument>& document) {
     if (!succeeded(CoCreateInstance(kDomDocumentClass, nullptr, CLSCTX_ALL, kDomDocumentInterface,
                                     reinterpret_cast<void**>(document.GetAddressOf())),
                    document))
@@ -304,158 +280,6 @@ bool appendNewElement(const BookDocument& document, const Node& parent, const ch
     if (!succeeded(dom(parent.get())->appendChild(created.Get(), added.GetAddressOf()), added)) return false;
     if (appended != nullptr) appended->reset(reinterpret_cast<NodeHandle*>(added.Detach()));
     return true;
-}
-
-namespace {
-
-// The document serialised into a new stream in memory.
-bool serialise(IXMLDOMDocument* document, ComPtr<IStream>& stream) {
-    stream.Reset();
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return false;
-    Variant target;
-    target.setObject(stream.Get());
-    return SUCCEEDED(document->save(target.get()));
-}
-
-// The stream loaded again as every book is loaded.
-bool readBack(IStream* stream, ComPtr<IXMLDOMDocument>& copy) {
-    copy.Reset();
-    LARGE_INTEGER start{};
-    Variant source;
-    source.setObject(stream);
-    return SUCCEEDED(stream->Seek(start, STREAM_SEEK_SET, nullptr)) && loadConfigured(source.get(), copy);
-}
-
-bool sameMarkup(IXMLDOMNode* a, IXMLDOMNode* b) {
-    Bstr first, second;
-    if (FAILED(a->get_xml(first.receive())) || FAILED(b->get_xml(second.receive()))) return false;
-    UINT length = SysStringLen(first.get());
-    return length == SysStringLen(second.get()) &&
-           (length == 0 || std::memcmp(first.get(), second.get(), length * sizeof(OLECHAR)) == 0);
-}
-
-bool isDeclaration(IXMLDOMNode* node) {
-    DOMNodeType type = NODE_INVALID;
-    Bstr name;
-    return SUCCEEDED(node->get_nodeType(&type)) && type == NODE_PROCESSING_INSTRUCTION &&
-           SUCCEEDED(node->get_nodeName(name.receive())) && name.text() == u"xml";
-}
-
-// The children of `node` other than the XML declaration, which names the encoding
-// and so may differ between two copies of a book.
-bool childrenOf(IXMLDOMNode* node, std::vector<ComPtr<IXMLDOMNode>>& children) {
-    children.clear();
-    ComPtr<IXMLDOMNodeList> list;
-    long length = 0;
-    if (!succeeded(node->get_childNodes(list.GetAddressOf()), list) || FAILED(list->get_length(&length))) return false;
-    for (long i = 0; i < length; ++i) {
-        ComPtr<IXMLDOMNode> child;
-        if (!succeeded(list->get_item(i, child.GetAddressOf()), child)) return false;
-        if (!isDeclaration(child.Get())) children.push_back(std::move(child));
-    }
-    return true;
-}
-
-// Whether the children of `a` and `b` serialise to the same markup, one child at a
-// time; with `descend`, an element child is compared by its tag and then by its
-// own children, so that no more than one picture's text is held at once.
-bool sameChildren(IXMLDOMNode* a, IXMLDOMNode* b, bool descend) {
-    std::vector<ComPtr<IXMLDOMNode>> first, second;
-    if (!childrenOf(a, first) || !childrenOf(b, second) || first.size() != second.size()) return false;
-    for (std::size_t i = 0; i < first.size(); ++i) {
-        IXMLDOMNode* x = first[i].Get();
-        IXMLDOMNode* y = second[i].Get();
-        DOMNodeType type = NODE_INVALID;
-        if (FAILED(x->get_nodeType(&type))) return false;
-        if (type == NODE_DOCUMENT_TYPE) {
-            // Wine's MSXML cannot serialise a document type declaration on its own.
-            Bstr one, other;
-            if (FAILED(x->get_nodeName(one.receive())) || FAILED(y->get_nodeName(other.receive())) ||
-                one.text() != other.text())
-                return false;
-        } else if (descend && type == NODE_ELEMENT) {
-            ComPtr<IXMLDOMNode> tagX, tagY;
-            if (!succeeded(x->cloneNode(VARIANT_FALSE, tagX.GetAddressOf()), tagX) ||
-                !succeeded(y->cloneNode(VARIANT_FALSE, tagY.GetAddressOf()), tagY) ||
-                !sameMarkup(tagX.Get(), tagY.Get()) || !sameChildren(x, y, false))
-                return false;
-        } else if (!sameMarkup(x, y)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Makes the document's XML declaration name UTF-8 (adding one when there is none),
-// keeping its version and standalone pseudo-attributes.
-bool declareUtf8(IXMLDOMDocument* document) {
-    ComPtr<IXMLDOMNode> first;
-    if (FAILED(document->get_firstChild(first.GetAddressOf()))) return false;
-    std::u16string data = u"version=\"1.0\" encoding=\"UTF-8\"";
-    bool replace = first && isDeclaration(first.Get());
-    if (replace) {
-        Bstr old;
-        if (FAILED(first->get_text(old.receive()))) return false;
-        std::u16string_view text = old.text();
-        std::size_t standalone = text.find(u"standalone");
-        if (standalone != std::u16string_view::npos) data += u" " + std::u16string(text.substr(standalone));
-    }
-    Bstr target(u"xml"), value(data);
-    ComPtr<IXMLDOMProcessingInstruction> declaration;
-    if (!target.ok() || !value.ok() ||
-        !succeeded(document->createProcessingInstruction(target.get(), value.get(), declaration.GetAddressOf()),
-                   declaration))
-        return false;
-    ComPtr<IXMLDOMNode> placed;
-    if (replace)
-        return succeeded(document->replaceChild(declaration.Get(), first.Get(), placed.GetAddressOf()), placed);
-    Variant before;
-    if (first) before.setObject(first.Get());
-    return succeeded(document->insertBefore(declaration.Get(), before.get(), placed.GetAddressOf()), placed);
-}
-
-// Hands the stream's bytes to `write`.
-bool writeStream(IStream* stream, const platform::BookWriter& write) {
-    STATSTG stat{};
-    HGLOBAL memory = nullptr;
-    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream, &memory))) return false;
-    std::size_t size = static_cast<std::size_t>(stat.cbSize.QuadPart);
-    if (size == 0 || size > GlobalSize(memory)) return false;
-    const void* bytes = GlobalLock(memory);
-    if (bytes == nullptr) return false;
-    bool written = false;
-    try {
-        written = write(bytes, size);
-    } catch (...) {
-        written = false;
-    }
-    GlobalUnlock(memory);
-    return written;
-}
-
-}  // namespace
-
-bool saveBook(const BookDocument& document, const platform::BookWriter& write) {
-    if (!document || !write) return false;
-    // DOMDocument's own save to a path does not report every failed write (Wine's
-    // ignores a full disk), so the book is serialised into memory and handed to
-    // `write`, whose every write is checked. Before they are handed over, the bytes
-    // are loaded again and must give the document back: a serialiser fault (Wine's
-    // writes a namespace name holding "<" unescaped) must not replace a book by one
-    // that does not load, nor by one whose text differs.
-    IXMLDOMDocument* book = dom(document.get());
-    ComPtr<IStream> stream;
-    ComPtr<IXMLDOMDocument> copy;
-    if (!serialise(book, stream) || !readBack(stream.Get(), copy) || !sameChildren(book, copy.Get(), true)) {
-        // Wine's MSXML writes UTF-8 under the book's own declaration: "windows-1251"
-        // text comes back garbled. Written as UTF-8, saying so, the book keeps its text.
-        copy.Reset();
-        if (!declareUtf8(book) || !serialise(book, stream) || !readBack(stream.Get(), copy) ||
-            !sameChildren(book, copy.Get(), true))
-            return false;
-    }
-    copy.Reset();
-    return writeStream(stream.Get(), write);
 }
 
 }  // namespace vellum

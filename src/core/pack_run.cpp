@@ -72,7 +72,7 @@ Status saveOverBook(const BookDocument& document, const BookEdits* edits, const 
         if (saved) return Status::ok;
         if (!declined) return Status::writeFailed;
     }
-    auto serialise = [&](const platform::BookWriter& write) { return saveBook(document, write); };
+    auto serialise = [&](const platform::BookWriter& write) { return saveBook(document, book.c_str(), write); };
     return platform::saveBookFile(book.c_str(), serialise) ? Status::ok : Status::writeFailed;
 }
 

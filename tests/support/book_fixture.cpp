@@ -71,7 +71,7 @@ std::vector<std::string> extractBook(const std::string& path, const std::string&
 
 bool saveBookTo(const BookDocument& document, const std::string& path) {
     std::string bytes;
-    bool saved = saveBook(document, [&](const void* data, std::size_t size) {
+    bool saved = saveBook(document, nullptr, [&](const void* data, std::size_t size) {
         bytes.append(static_cast<const char*>(data), size);
         return true;
     });
