@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <random>
 
 using namespace vellum;
@@ -206,6 +208,22 @@ TEST_F(Extraction, FailedWriteDeletesTheFileAndSaysSo) {
     platform::armFault(platform::Fault::write, 1);
     EXPECT_EQ(extractTo(handle, target), E_EWRITE);
     EXPECT_FALSE(exists(target));
+}
+
+// A book changed after it was listed (another size, or a picture of the same
+// length swapped in) is not decoded from places that no longer hold the picture.
+TEST_F(Extraction, BookChangedSinceTheListingIsRefused) {
+    for (bool sameSize : {false, true}) {
+        SCOPED_TRACE(sameSize ? "the same size" : "another size");
+        OpenedBook book(test::book(binary("a", "", "QUJDREVG")));
+        HANDLE_WCX handle = openFirst(book);
+        const auto listed = std::filesystem::last_write_time(book.path);
+        writeFile(book.path, test::book(binary("a", "", sameSize ? "WFlaWFla" : "WFla")));
+        std::filesystem::last_write_time(book.path, listed + std::chrono::seconds(2));
+        std::string target = book.dir.file("a");
+        EXPECT_EQ(extractTo(handle, target), E_BAD_DATA);
+        EXPECT_FALSE(exists(target));
+    }
 }
 
 TEST_F(Extraction, IndexIsWrittenInBlocksOf64KiB) {

@@ -39,6 +39,7 @@ bool readsAsTheTree(const BookScan& scan) {
 BookReading readingOf(BookScan&& scan) {
     BookReading reading;
     reading.size = scan.size;
+    reading.modified = scan.modified;
     reading.encoding = scan.encoding;
     // A damaged book shows the binaries whole as written: content with markup (a
     // reference, a comment) is no picture the bytes hold.
@@ -54,6 +55,7 @@ bool EntryDecoder::open(const char* path, const BookReading& book, const ReadEnt
     if (!file_.isOpen() || !platform::fileSize(file_, size) || size != book.size || entry.contentEnd > size ||
         entry.contentStart > entry.contentEnd || !platform::seekTo(file_, entry.contentStart))
         return false;
+    if (book.modified && platform::modifiedTime(file_) != book.modified) return false;
     wide_ = book.encoding == BookEncoding::utf16le || book.encoding == BookEncoding::utf16be;
     littleEndian_ = book.encoding == BookEncoding::utf16le;
     left_ = entry.contentEnd - entry.contentStart;

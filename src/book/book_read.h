@@ -28,6 +28,7 @@ bool readsAsTheTree(const BookScan& scan);
 // What a reader is shown of a book, and what it takes to read an entry again.
 struct BookReading {
     std::uint64_t size = 0;  // the book's size when it was scanned
+    std::optional<std::int64_t> modified;  // and when its content last changed then
     BookEncoding encoding = BookEncoding::utf8;
     std::vector<ReadEntry> entries;
 };
@@ -40,7 +41,8 @@ BookReading readingOf(BookScan&& scan);
 class EntryDecoder {
 public:
     // Opens the book at `path` at the entry's content. False when it cannot be
-    // opened, or is no longer the size it was scanned at (it has changed since).
+    // opened, or has changed since it was scanned (another size, or content written
+    // since: a picture of the same length swapped in by another program).
     bool open(const char* path, const BookReading& book, const ReadEntry& entry);
 
     // The next decoded bytes into `out`: `capacity` of them (a multiple of 3), or,

@@ -443,6 +443,7 @@ BookScan BookScanner::finish() {
 std::optional<BookScan> scanBookFile(const char* path, ScanPurpose purpose) {
     platform::File file = platform::openForReading(path);
     if (!file.isOpen()) return std::nullopt;
+    const std::optional<std::int64_t> modified = platform::modifiedTime(file);
     BookScanner scanner(purpose);
     const bool detecting = purpose == ScanPurpose::detection;
     std::vector<unsigned char> block(detecting ? kDetectionBlock : kBlock);
@@ -457,7 +458,9 @@ std::optional<BookScan> scanBookFile(const char* path, ScanPurpose purpose) {
         left -= got;
         if (!scanner.feed(block.data(), got)) break;
     }
-    return scanner.finish();
+    BookScan scan = scanner.finish();
+    scan.modified = modified;
+    return scan;
 }
 
 }  // namespace vellum

@@ -107,6 +107,9 @@ struct BookScan {
     // the elements written in the bytes.
     bool entitiesMayHoldMarkup = false;
     std::uint64_t size = 0;  // bytes read
+    // When the file's content last changed, as it was before the scan read it (a
+    // scan of a file only).
+    std::optional<std::int64_t> modified;
     std::vector<ScannedBinary> binaries;  // splice only
     std::array<ScannedLevel, kNoteDepth> levels;
 

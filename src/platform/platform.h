@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace vellum::platform {
 
@@ -51,6 +52,10 @@ File createForWriting(const char* path);
 
 // The size of an open file in bytes; false when it cannot be had.
 bool fileSize(const File& file, std::uint64_t& size);
+// When an open file's content last changed, in the platform's own units
+// (nanoseconds since 1970 on POSIX, 100 ns since 1601 on Windows); none when it
+// cannot be had. Only ever compared with another value of the same file.
+std::optional<std::int64_t> modifiedTime(const File& file);
 // Reads up to `want` bytes; `got` receives the count (0 at the end of the file).
 bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t& got);
 // Moves where the next read starts to `offset` bytes from the start of the file.

@@ -72,6 +72,12 @@ bool fileSize(const File& file, std::uint64_t& size) {
     return true;
 }
 
+std::optional<std::int64_t> modifiedTime(const File& file) {
+    struct stat st;
+    if (::fstat(fd(file), &st) != 0) return std::nullopt;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t& got) {
     got = 0;
     if (faultHit(Fault::read)) return false;

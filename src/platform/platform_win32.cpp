@@ -96,6 +96,12 @@ bool fileSize(const File& file, std::uint64_t& size) {
     return true;
 }
 
+std::optional<std::int64_t> modifiedTime(const File& file) {
+    FILETIME written;
+    if (!GetFileTime(handleOf(file), nullptr, nullptr, &written)) return std::nullopt;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+}
+
 bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t& got) {
     got = 0;
     if (faultHit(Fault::read)) return false;
