@@ -273,9 +273,9 @@ bool saveBook(const BookDocument& document, const char* original, const platform
     IXMLDOMDocument* book = dom(document.get());
     std::optional<TextForm> form;
     std::optional<MarkupNames> names;
-    if (original != nullptr) {
-        form = textFormOfFile(original);
-        names = markupNamesOfFile(original);
+    if (std::optional<BookMarkup> markup = original != nullptr ? markupOfFile(original) : std::nullopt) {
+        form = markup->form;
+        names = std::move(markup->names);
     }
     const bool utf16 = form && (form->units == TextForm::Units::utf16le || form->units == TextForm::Units::utf16be);
     ComPtr<IStream> stream;

@@ -78,6 +78,12 @@ struct MarkupNameCounter::Machine {
         }
     }
 
+    void beginName(State next, char c) {
+        state = next;
+        name.clear();
+        append(c);
+    }
+
     void step(char c) {
         switch (state) {
         case State::text:
@@ -92,9 +98,7 @@ struct MarkupNameCounter::Machine {
             } else if (c == '/') {
                 state = State::endTag;
             } else if (isNameChar(c)) {
-                state = State::elementName;
-                name.clear();
-                append(c);
+                beginName(State::elementName, c);
             } else {
                 broken = true;
             }
@@ -174,9 +178,7 @@ struct MarkupNameCounter::Machine {
         if (c == '>') {
             state = State::text;
         } else if (isNameChar(c)) {
-            state = State::attributeName;
-            name.clear();
-            append(c);
+            beginName(State::attributeName, c);
         } else {
             broken = broken || (c != '/' && !isSpace(c));
         }
@@ -256,6 +258,12 @@ void MarkupNameCounter::feed(const void* data, std::size_t size) {
     if (m.form.units != TextForm::Units::other) m.bytes(p, size);
 }
 
+TextForm MarkupNameCounter::form() {
+    Machine& m = *machine_;
+    if (!m.formKnown) m.start();
+    return m.form;
+}
+
 std::optional<MarkupNames> MarkupNameCounter::finish() {
     Machine& m = *machine_;
     if (!m.formKnown) m.start();
@@ -264,7 +272,7 @@ std::optional<MarkupNames> MarkupNameCounter::finish() {
     return std::move(m.names);
 }
 
-std::optional<MarkupNames> markupNamesOfFile(const char* path) {
+std::optional<BookMarkup> markupOfFile(const char* path) {
     platform::File file = platform::openForReading(path);
     if (!file.isOpen()) return std::nullopt;
     MarkupNameCounter counter;
@@ -275,7 +283,8 @@ std::optional<MarkupNames> markupNamesOfFile(const char* path) {
         if (got == 0) break;
         counter.feed(block.data(), got);
     }
-    return counter.finish();
+    TextForm form = counter.form();
+    return BookMarkup{form, counter.finish()};
 }
 
 bool sameNamesBesideTheNote(const MarkupNames& book, const MarkupNames& saved) {

@@ -45,6 +45,8 @@ public:
     MarkupNameCounter& operator=(const MarkupNameCounter&) = delete;
 
     void feed(const void* data, std::size_t size);
+    // The form of the text fed so far (of the first four bytes, or of all there are).
+    TextForm form();
     // The names; none when the text ended inside markup or its form cannot be read.
     std::optional<MarkupNames> finish();
 
@@ -53,9 +55,13 @@ private:
     std::unique_ptr<Machine> machine_;
 };
 
-// The names of the file at `path` (UTF-8), read in blocks; none when it cannot be
-// read or counted.
-std::optional<MarkupNames> markupNamesOfFile(const char* path);
+// The form and names of the file at `path` (UTF-8), read once, in blocks; none when
+// it cannot be read, no names when they cannot be counted.
+struct BookMarkup {
+    TextForm form;
+    std::optional<MarkupNames> names;
+};
+std::optional<BookMarkup> markupOfFile(const char* path);
 
 // Whether a saved book writes the names `book` writes, each as often, but for what a
 // replacement run adds: at most one more of each level of the history note's chain
