@@ -40,10 +40,10 @@ BookReading readingOf(BookScan&& scan) {
     reading.size = scan.size;
     reading.modified = scan.modified;
     reading.encoding = scan.encoding;
-    // A damaged book shows the binaries whole as written: content with markup (a
-    // reference, a comment) is no picture the bytes hold.
-    if (!readsAsTheTree(scan))
-        std::erase_if(scan.entries, [](const ReadEntry& entry) { return !entry.plain; });
+    // Content with markup (a reference, a comment) is no picture the bytes hold: a
+    // damaged book shows the binaries whole as written. A book that reads as the
+    // tree has no such entry.
+    std::erase_if(scan.entries, [](const ReadEntry& entry) { return !entry.plain; });
     reading.entries = std::move(scan.entries);
     return reading;
 }
