@@ -201,9 +201,11 @@ int main(int argc, char** argv) {
     std::printf("best of %d runs, page cache warm\n\n", runs);
 
     // Reading: listing against a parse of the same book.
+    double largeParse = 0;
     for (const std::string* book : {&large, &small}) {
         const bool isLarge = book == &large;
         double parse = best(runs, [&] { run("xmllint --noout --huge '" + *book + "'"); });
+        if (isLarge) largeParse = parse;
         double list = best(runs, [&] { listBook(*book); });
         std::printf("%s (%.1f MB)\n", fs::path(*book).filename().c_str(), fs::file_size(*book) / 1e6);
         line("  xmllint --noout --huge", parse, "s", "");
@@ -214,11 +216,10 @@ int main(int argc, char** argv) {
     // Extraction of everything, as a file manager copies it out.
     fs::path out = work / "out";
     fs::create_directories(out);
-    double parse = best(runs, [&] { run("xmllint --noout --huge '" + large + "'"); });
     double extract = best(runs, [&] { extractBook(large, out.string()); });
     std::printf("\nextract everything of %s\n", fs::path(large).filename().c_str());
     line("  extract", extract, "s", "");
-    line("  extract / xmllint parse", extract / parse, "", "(at most 1.1)");
+    line("  extract / xmllint parse", extract / largeParse, "", "(at most 1.1)");
     if (haveLxml) {
         fs::path lxmlOut = work / "lxml-out";
         fs::create_directories(lxmlOut);

@@ -9,16 +9,15 @@ namespace {
 // The content is read in blocks of this many bytes.
 constexpr std::size_t kReadBlock = 1 << 18;
 
-// Reads until `want` bytes are in or the file ends; the count.
-std::optional<std::size_t> readUpTo(const platform::File& file, unsigned char* into, std::size_t want) {
-    std::size_t done = 0;
-    while (done < want) {
+// Reads exactly `want` bytes; false when the file cannot be read or ends before.
+bool readFully(const platform::File& file, unsigned char* into, std::size_t want) {
+    for (std::size_t done = 0; done < want;) {
         std::uint32_t got = 0;
-        if (!platform::readSome(file, into + done, static_cast<std::uint32_t>(want - done), got)) return std::nullopt;
-        if (got == 0) break;
+        if (!platform::readSome(file, into + done, static_cast<std::uint32_t>(want - done), got) || got == 0)
+            return false;
         done += got;
     }
-    return done;
+    return true;
 }
 
 }  // namespace
@@ -41,10 +40,10 @@ BookReading readingOf(BookScan&& scan) {
     reading.size = scan.size;
     reading.modified = scan.modified;
     reading.encoding = scan.encoding;
-    // A damaged book shows the binaries whole as written: content with markup (a
-    // reference, a comment) is no picture the bytes hold.
-    if (!readsAsTheTree(scan))
-        std::erase_if(scan.entries, [](const ReadEntry& entry) { return !entry.plain; });
+    // Content with markup (a reference, a comment) is no picture the bytes hold: a
+    // damaged book shows the binaries whole as written. A book that reads as the
+    // tree has no such entry.
+    std::erase_if(scan.entries, [](const ReadEntry& entry) { return !entry.plain; });
     reading.entries = std::move(scan.entries);
     return reading;
 }
@@ -69,8 +68,7 @@ bool EntryDecoder::open(const char* path, const BookReading& book, const ReadEnt
 // read (or ends before the content does).
 bool EntryDecoder::readMore() {
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, block_.size()));
-    std::optional<std::size_t> got = readUpTo(file_, block_.data(), want);
-    if (!got || *got != want) return false;
+    if (!readFully(file_, block_.data(), want)) return false;
     left_ -= want;
     std::size_t n = want;
     if (wide_) {

@@ -33,8 +33,8 @@ struct BookReading {
     std::vector<ReadEntry> entries;
 };
 
-// A book read from a reading scan: every entry when it reads as the tree, else (a
-// damaged book) the entries with plain content.
+// A book read from a reading scan: the entries with plain content (every entry of a
+// book that reads as the tree; the whole pictures of a damaged book).
 BookReading readingOf(BookScan&& scan);
 
 // Decodes the Base64 content of one entry from the book's file.

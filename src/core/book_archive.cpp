@@ -23,7 +23,6 @@ std::unique_ptr<BookArchive> newArchive(const std::string& path) {
 
 Status openBookThroughTree(const std::string& path, std::unique_ptr<BookArchive>& archive) {
     archive.reset();
-    if (!platform::settleBook(path.c_str())) return Status::openFailed;
     BookDocument document = loadBook(path.c_str());
     if (!document) return Status::openFailed;
     if (!hasSingleRoot(document)) return Status::badArchive;

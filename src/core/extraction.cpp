@@ -30,9 +30,7 @@ Node currentElement(const BookArchive& archive) {
 
 const ReadEntry* currentEntry(const BookArchive& archive) {
     const std::vector<ReadEntry>& entries = archive.reading.entries;
-    if (!archive.fromBytes || !archive.listingBegun || archive.currentIndex < 0 ||
-        static_cast<std::size_t>(archive.currentIndex) >= entries.size())
-        return nullptr;
+    if (!archive.listingBegun || static_cast<std::size_t>(archive.currentIndex) >= entries.size()) return nullptr;
     return &entries[static_cast<std::size_t>(archive.currentIndex)];
 }
 

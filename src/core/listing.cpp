@@ -39,7 +39,7 @@ bool nextScanned(BookArchive& archive, EntryDescription& entry) {
     if (archive.listingBegun) ++archive.currentIndex;
     archive.listingBegun = true;
     const std::vector<ReadEntry>& entries = archive.reading.entries;
-    if (archive.currentIndex < 0 || static_cast<std::size_t>(archive.currentIndex) >= entries.size()) return false;
+    if (static_cast<std::size_t>(archive.currentIndex) >= entries.size()) return false;
     const ReadEntry& read = entries[static_cast<std::size_t>(archive.currentIndex)];
     entry = EntryDescription{platform::EntryKind::binary, safeEntryName(read.id), read.id, read.contentType,
                              read.textLength, read.decodedSize};
