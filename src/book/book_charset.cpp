@@ -123,8 +123,8 @@ bool detectBookCharset(const std::string& head, bool atEnd, BookCharset& out) {
     std::string text;  // the start of the book in ASCII
     if (wide) {
         for (std::size_t i = mark; i + 1 < h.size(); i += 2) {
-            unsigned a = static_cast<unsigned char>(h[i]), b = static_cast<unsigned char>(h[i + 1]);
-            text += ascii(family == BookEncoding::utf16le ? a | b << 8 : a << 8 | b);
+            text += ascii(utf16Unit(static_cast<unsigned char>(h[i]), static_cast<unsigned char>(h[i + 1]),
+                                    family == BookEncoding::utf16le));
         }
     } else {
         text = h.substr(mark);

@@ -13,6 +13,17 @@ namespace vellum {
 // (with its byte-order mark) in 16-bit units; any other encoding is not spliced.
 enum class BookEncoding { unsupported, utf8, singleByte, utf16le, utf16be };
 
+// The UTF-16 code unit that two bytes of a book write, in its byte order.
+constexpr char16_t utf16Unit(unsigned first, unsigned second, bool littleEndian) {
+    return static_cast<char16_t>(littleEndian ? first | second << 8 : first << 8 | second);
+}
+// Appends `unit` to `out` as two bytes in the given byte order.
+inline void appendUtf16Unit(std::string& out, char16_t unit, bool bigEndian) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+}
+
 struct BookCharset {
     BookEncoding encoding = BookEncoding::unsupported;
     unsigned unitSize = 1;  // bytes per code unit: 2 for UTF-16

@@ -76,8 +76,7 @@ bool EntryDecoder::readMore() {
         // decoder skips.
         n = want / 2;
         for (std::size_t i = 0; i < n; ++i) {
-            const unsigned first = block_[2 * i], second = block_[2 * i + 1];
-            const unsigned unit = littleEndian_ ? first | second << 8 : first << 8 | second;
+            const char16_t unit = utf16Unit(block_[2 * i], block_[2 * i + 1], littleEndian_);
             block_[i] = static_cast<unsigned char>(unit < 0x80 ? unit : 0x80);
         }
     }

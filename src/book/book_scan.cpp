@@ -123,13 +123,12 @@ void BookScanner::Machine::feedDecided(const unsigned char* p, std::size_t n) {
     units.clear();
     std::size_t i = 0;
     if (pendingByte >= 0) {
-        unsigned a = static_cast<unsigned>(pendingByte), b = p[0];
-        units.push_back(static_cast<char16_t>(little ? a | b << 8 : a << 8 | b));
+        units.push_back(utf16Unit(static_cast<unsigned>(pendingByte), p[0], little));
         pendingByte = -1;
         i = 1;
     }
     for (; i + 1 < n; i += 2)
-        units.push_back(static_cast<char16_t>(little ? p[i] | p[i + 1] << 8 : p[i] << 8 | p[i + 1]));
+        units.push_back(utf16Unit(p[i], p[i + 1], little));
     if (i < n) pendingByte = p[i];
     run(units.data(), units.size());
 }

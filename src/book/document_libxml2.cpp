@@ -3,6 +3,7 @@
 // NodeListHandle the vector of matches below.
 #include "book/document.h"
 
+#include "book/book_charset.h"
 #include "book/libxml2_entities.h"
 #include "book/libxml2_owners.h"
 #include "book/libxml2_tree.h"
@@ -412,10 +413,7 @@ static bool saveUtf16(xmlDocPtr doc, const TextForm& form, SaveTarget& target) {
         head += "?>\n";
     }
     std::string bytes = form.byteOrderMark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
-    for (char c : head) {  // the declaration is ASCII
-        bytes += bigEndian ? '\0' : c;
-        bytes += bigEndian ? c : '\0';
-    }
+    for (char c : head) appendUtf16Unit(bytes, static_cast<char16_t>(c), bigEndian);  // the declaration is ASCII
     if (!bytes.empty() && writeThrough(&target, bytes.data(), static_cast<int>(bytes.size())) < 0) return false;
     libxml::SaveContext save(
         xmlSaveToIO(writeThrough, keepOpen, &target, bigEndian ? "UTF-16BE" : "UTF-16LE", XML_SAVE_NO_DECL));

@@ -3,6 +3,7 @@
 // the book.
 #include "book/document.h"
 
+#include "book/book_charset.h"
 #include "book/markup_names.h"
 #include "book/msxml_dom.h"
 #include "text/unicode.h"
@@ -200,10 +201,7 @@ bool toUtf16(ComPtr<IStream>& stream, const TextForm& form) {
         const bool fromBig = size >= 2 && p[0] == 0xFE && p[1] == 0xFF;
         const bool big = form.units == TextForm::Units::utf16be;
         std::string out = form.byteOrderMark ? (big ? "\xFE\xFF" : "\xFF\xFE") : "";
-        auto put = [&](char16_t unit) {
-            out += static_cast<char>(big ? unit >> 8 : unit & 0xFF);
-            out += static_cast<char>(big ? unit & 0xFF : unit >> 8);
-        };
+        auto put = [&](char16_t unit) { appendUtf16Unit(out, unit, big); };
         auto flush = [&](bool always) {
             if (!always && out.size() < (1u << 18)) return true;
             ULONG written = 0;
@@ -215,7 +213,7 @@ bool toUtf16(ComPtr<IStream>& stream, const TextForm& form) {
         if (fromLittle || fromBig) {
             if (size % 2 != 0) return false;
             for (std::size_t i = 2; i < size; i += 2) {
-                put(fromLittle ? static_cast<char16_t>(p[i] | p[i + 1] << 8) : static_cast<char16_t>(p[i] << 8 | p[i + 1]));
+                put(utf16Unit(p[i], p[i + 1], fromLittle));
                 if (!flush(false)) return false;
             }
         } else {

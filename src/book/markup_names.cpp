@@ -1,5 +1,6 @@
 #include "book/markup_names.h"
 
+#include "book/book_charset.h"
 #include "book/note_path.h"
 #include "platform/platform.h"
 
@@ -225,7 +226,7 @@ struct MarkupNameCounter::Machine {
                 pendingByte = *p;
                 continue;
             }
-            unsigned unit = little ? static_cast<unsigned>(pendingByte) | *p << 8 : pendingByte << 8 | *p;
+            const char16_t unit = utf16Unit(static_cast<unsigned>(pendingByte), *p, little);
             pendingByte = -1;
             step(unit < 0x80 ? static_cast<char>(unit) : kOther);
         }
