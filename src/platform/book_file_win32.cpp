@@ -251,9 +251,7 @@ bool reserve(const File& file, std::uint64_t oldSize, std::uint64_t newSize) {
 }
 
 bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) && writeAll(file, data, size);
+    return seekTo(file, offset) && writeAll(file, data, size);
 }
 
 bool setEnd(const File& file, std::uint64_t size) {
@@ -263,9 +261,7 @@ bool setEnd(const File& file, std::uint64_t size) {
 }
 
 bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN)) return false;
+    if (!seekTo(file, offset)) return false;
     for (char* p = static_cast<char*>(data); size > 0;) {
         std::uint32_t got = 0;
         if (!readSome(file, p, static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 30)), got) || got == 0)
