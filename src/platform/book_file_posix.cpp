@@ -364,7 +364,7 @@ bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset
 
 // ---- The journal of an in-place save ----
 
-std::string stateFolder(bool make) {
+std::string stateFolder() {
     std::string base;
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state != nullptr && state[0] == '/') {
@@ -378,8 +378,12 @@ std::string stateFolder(bool make) {
         if (home == nullptr || home[0] != '/') return std::string();
         base = std::string(home) + "/.local/state";
     }
-    std::string folder = base + "/vellum";
-    if (!make) return folder;
+    return base + "/vellum";
+}
+
+std::string makeStateFolder() {
+    std::string folder = stateFolder();
+    if (folder.empty()) return folder;
     // Each missing level is made private to the user, as the state folder should be.
     for (std::size_t cut = folder.find('/', 1);; cut = folder.find('/', cut + 1)) {
         if (::mkdir(folder.substr(0, cut).c_str(), 0700) != 0 && errno != EEXIST) return std::string();

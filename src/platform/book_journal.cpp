@@ -259,7 +259,7 @@ std::optional<Journal> Journal::write(const system::BookPlace& book, const File&
         if (place == 0)
             journal.folder_ = faultHit(Fault::create) ? std::string() : book.folder;
         else
-            journal.folder_ = system::stateFolder(true);
+            journal.folder_ = system::makeStateFolder();
         if (journal.folder_.empty()) continue;
         journal.path_ = system::inFolder(journal.folder_, name);
         journal.file_ = system::makeJournalFile(journal.path_, book);
@@ -298,7 +298,7 @@ bool settleBook(const char* path) {
     if (path == nullptr) return true;
     std::optional<system::BookPlace> book = system::findBook(path);
     if (!book) return true;  // the open tells of a missing book itself
-    const std::string state = system::stateFolder(false);
+    const std::string state = system::stateFolder();
     auto places = [&](const system::BookPlace& of) {
         const std::string name = journalName(of.device, of.file);
         std::vector<std::pair<std::string, std::string>> found;
