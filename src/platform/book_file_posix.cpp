@@ -152,7 +152,7 @@ std::string tempName(const std::string& folder) {
     char name[64];
     std::snprintf(name, sizeof name, "%s%ld-%u.tmp", kTempPrefix, static_cast<long>(::getpid()),
                   counter.fetch_add(1));
-    return folder + "/" + name;
+    return inFolder(folder, name);
 }
 
 // The process that made a file named as a new book file, or 0 when the name is no
@@ -232,7 +232,7 @@ void removeLeftovers(const std::string& folder) {
     while (const dirent* entry = ::readdir(listing)) {
         pid_t owner = tempOwner(entry->d_name);
         if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
-        std::string path = folder + "/" + entry->d_name;
+        std::string path = inFolder(folder, entry->d_name);
         File stray(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
         bool unused = false;
