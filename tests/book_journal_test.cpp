@@ -172,7 +172,7 @@ TEST(Journal, StaleIsNotPlayedBackOverAChangedBook) {
 // book's folder takes none.
 TEST(Journal, FoundInTheStateFolder) {
     Scene s(true);
-    std::string state = platform::system::stateFolder(true);
+    std::string state = platform::system::makeStateFolder();
     ASSERT_FALSE(state.empty());
     platform::armFault(platform::Fault::create, 1);  // the book's folder refuses the journal
     EXPECT_EQ(pack(s.book, s.folder, {"cover.jpg"}), 0);

@@ -152,7 +152,7 @@ std::string tempName(const std::string& folder) {
     char name[64];
     std::snprintf(name, sizeof name, "%s%ld-%u.tmp", kTempPrefix, static_cast<long>(::getpid()),
                   counter.fetch_add(1));
-    return folder + "/" + name;
+    return inFolder(folder, name);
 }
 
 // The process that made a file named as a new book file, or 0 when the name is no
@@ -232,7 +232,7 @@ void removeLeftovers(const std::string& folder) {
     while (const dirent* entry = ::readdir(listing)) {
         pid_t owner = tempOwner(entry->d_name);
         if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
-        std::string path = folder + "/" + entry->d_name;
+        std::string path = inFolder(folder, entry->d_name);
         File stray(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
         bool unused = false;
@@ -364,7 +364,7 @@ bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset
 
 // ---- The journal of an in-place save ----
 
-std::string stateFolder(bool make) {
+std::string stateFolder() {
     std::string base;
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state != nullptr && state[0] == '/') {
@@ -378,8 +378,12 @@ std::string stateFolder(bool make) {
         if (home == nullptr || home[0] != '/') return std::string();
         base = std::string(home) + "/.local/state";
     }
-    std::string folder = base + "/vellum";
-    if (!make) return folder;
+    return base + "/vellum";
+}
+
+std::string makeStateFolder() {
+    std::string folder = stateFolder();
+    if (folder.empty()) return folder;
     // Each missing level is made private to the user, as the state folder should be.
     for (std::size_t cut = folder.find('/', 1);; cut = folder.find('/', cut + 1)) {
         if (::mkdir(folder.substr(0, cut).c_str(), 0700) != 0 && errno != EEXIST) return std::string();

@@ -107,10 +107,13 @@ bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset
 // ---- The journal of an in-place save ----
 
 // The user's own folder for what outlives a run: `$XDG_STATE_HOME/vellum`, by
-// default `~/.local/state/vellum` (POSIX), `%LOCALAPPDATA%\vellum` (Windows). Made
-// (private to the user) when `make` and missing; empty when there is none. Given as
-// BookPlace::folder is, so that inFolder joins a name to it.
-std::string stateFolder(bool make);
+// default `~/.local/state/vellum` (POSIX), `%LOCALAPPDATA%\vellum` (Windows), whether
+// it is there or not; empty when there is none. Given as BookPlace::folder is, so
+// that inFolder joins a name to it.
+std::string stateFolder();
+// The same folder, made (private to the user) where it is missing; empty when it
+// cannot be had.
+std::string makeStateFolder();
 // The path of `name` in `folder`.
 std::string inFolder(const std::string& folder, const std::string& name);
 // True when a file of that name is there: one look at the folder, never an open.

@@ -251,9 +251,7 @@ bool reserve(const File& file, std::uint64_t oldSize, std::uint64_t newSize) {
 }
 
 bool writeAt(const File& file, const void* data, std::size_t size, std::uint64_t offset) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) && writeAll(file, data, size);
+    return seekTo(file, offset) && writeAll(file, data, size);
 }
 
 bool setEnd(const File& file, std::uint64_t size) {
@@ -263,9 +261,7 @@ bool setEnd(const File& file, std::uint64_t size) {
 }
 
 bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN)) return false;
+    if (!seekTo(file, offset)) return false;
     for (char* p = static_cast<char*>(data); size > 0;) {
         std::uint32_t got = 0;
         if (!readSome(file, p, static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 30)), got) || got == 0)
@@ -278,19 +274,22 @@ bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset
 
 // ---- The journal of an in-place save ----
 
-std::string stateFolder(bool make) {
+std::string stateFolder() {
     wchar_t base[MAX_PATH];
     DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return std::string();
-    std::u16string folder = reinterpret_cast<const char16_t*>(base);
-    folder += u"\\vellum";
-    if (make && !CreateDirectoryW(wide(folder), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return std::string();
-    if (make) {
-        DWORD attributes = GetFileAttributesW(wide(folder));
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return std::string();
-    }
-    return text::utf8FromUtf16(folder) + "\\";
+    return text::utf8FromUtf16(reinterpret_cast<const char16_t*>(base)) + "\\vellum\\";
+}
+
+std::string makeStateFolder() {
+    std::string folder = stateFolder();
+    if (folder.empty()) return folder;
+    std::u16string name = text::utf16FromUtf8(folder);
+    name.pop_back();  // the separator after it
+    if (!CreateDirectoryW(wide(name), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+    DWORD attributes = GetFileAttributesW(wide(name));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return std::string();
+    return folder;
 }
 
 std::string inFolder(const std::string& folder, const std::string& name) { return folder + name; }

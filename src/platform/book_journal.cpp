@@ -252,19 +252,18 @@ std::optional<Journal> Journal::write(const system::BookPlace& book, const File&
     journal.header_ = header;
     journal.block_.resize(kBlock);
     const std::string name = journalName(book.device, book.file);
-    // Beside the book where its folder takes a new file, else in the user's own
-    // state folder: a folder the user may not write to, a sticky folder where
-    // another user's file has the name.
-    for (int place = 0; place < 2 && !journal.file_.isOpen(); ++place) {
-        if (place == 0)
-            journal.folder_ = faultHit(Fault::create) ? std::string() : book.folder;
-        else
-            journal.folder_ = system::stateFolder(true);
-        if (journal.folder_.empty()) continue;
+    auto makeIn = [&](std::string folder) {
+        if (folder.empty()) return false;
+        journal.folder_ = std::move(folder);
         journal.path_ = system::inFolder(journal.folder_, name);
         journal.file_ = system::makeJournalFile(journal.path_, book);
-    }
-    if (!journal.file_.isOpen()) return std::nullopt;
+        return journal.file_.isOpen();
+    };
+    // Beside the book where its folder takes a new file, else in the user's own
+    // state folder, made only then: a folder the user may not write to, a sticky
+    // folder where another user's file has the name.
+    if (!makeIn(faultHit(Fault::create) ? std::string() : book.folder) && !makeIn(system::makeStateFolder()))
+        return std::nullopt;
     Checksum saved;
     if (copyBytes(file, header.offset, journal.file_, kHeaderSize, header.oldSize - header.offset, journal.block_,
                   &saved)) {
@@ -298,7 +297,7 @@ bool settleBook(const char* path) {
     if (path == nullptr) return true;
     std::optional<system::BookPlace> book = system::findBook(path);
     if (!book) return true;  // the open tells of a missing book itself
-    const std::string state = system::stateFolder(false);
+    const std::string state = system::stateFolder();
     auto places = [&](const system::BookPlace& of) {
         const std::string name = journalName(of.device, of.file);
         std::vector<std::pair<std::string, std::string>> found;
