@@ -9,17 +9,6 @@ namespace {
 // The content is read in blocks of this many bytes.
 constexpr std::size_t kReadBlock = 1 << 18;
 
-// Reads exactly `want` bytes; false when the file cannot be read or ends before.
-bool readFully(const platform::File& file, unsigned char* into, std::size_t want) {
-    for (std::size_t done = 0; done < want;) {
-        std::uint32_t got = 0;
-        if (!platform::readSome(file, into + done, static_cast<std::uint32_t>(want - done), got) || got == 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
-
 }  // namespace
 
 FirstElement detectFirstElement(const char* path) {
@@ -68,7 +57,7 @@ bool EntryDecoder::open(const char* path, const BookReading& book, const ReadEnt
 // read (or ends before the content does).
 bool EntryDecoder::readMore() {
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, block_.size()));
-    if (!readFully(file_, block_.data(), want)) return false;
+    if (!platform::readFully(file_, block_.data(), want)) return false;
     left_ -= want;
     std::size_t n = want;
     if (wide_) {

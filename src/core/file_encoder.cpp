@@ -8,22 +8,6 @@
 
 namespace vellum {
 
-namespace {
-
-// Reads exactly `size` bytes. A read that delivers nothing before they are all in
-// (the file shrank) ends the loop as a failed read rather than repeating it.
-bool readFully(const platform::File& file, unsigned char* bytes, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        std::uint32_t got = 0;
-        if (!platform::readSome(file, bytes + done, static_cast<std::uint32_t>(size - done), got) || got == 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
-
-}  // namespace
-
 Status encodeFileIntoBinary(const Node& element, const std::string& sourcePath, ProgressSink* progress) {
     platform::File file = platform::openForReading(sourcePath.c_str());
     if (!file.isOpen()) return Status::openFailed;
@@ -40,7 +24,7 @@ Status encodeFileIntoBinary(const Node& element, const std::string& sourcePath, 
     ProgressReporter reporter(progress, sourcePath);
     for (std::size_t done = 0; done < size;) {
         std::size_t n = std::min(static_cast<std::size_t>(size) - done, block.size());
-        if (!readFully(file, block.data(), n)) return Status::readFailed;
+        if (!platform::readFully(file, block.data(), n)) return Status::readFailed;
         encodeBase64(block.data(), n, text.data() + done / 3 * 4);
         done += n;
         if (!reporter.tell(static_cast<std::int64_t>(n))) return Status::aborted;

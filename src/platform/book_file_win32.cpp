@@ -261,15 +261,7 @@ bool setEnd(const File& file, std::uint64_t size) {
 }
 
 bool readAt(const File& file, void* data, std::size_t size, std::uint64_t offset) {
-    if (!seekTo(file, offset)) return false;
-    for (char* p = static_cast<char*>(data); size > 0;) {
-        std::uint32_t got = 0;
-        if (!readSome(file, p, static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 30)), got) || got == 0)
-            return false;
-        p += got;
-        size -= got;
-    }
-    return true;
+    return seekTo(file, offset) && readFully(file, data, size);
 }
 
 // ---- The journal of an in-place save ----

@@ -58,6 +58,18 @@ bool fileSize(const File& file, std::uint64_t& size);
 std::optional<std::int64_t> modifiedTime(const File& file);
 // Reads up to `want` bytes; `got` receives the count (0 at the end of the file).
 bool readSome(const File& file, void* buffer, std::uint32_t want, std::uint32_t& got);
+// Reads exactly `size` bytes into `data`; false when a read fails or the file ends
+// first (a file that shrank ends the loop as a failed read rather than repeating it).
+inline bool readFully(const File& file, void* data, std::size_t size) {
+    for (char* p = static_cast<char*>(data); size > 0;) {
+        std::uint32_t got = 0;
+        const auto want = static_cast<std::uint32_t>(size < (1u << 30) ? size : (1u << 30));
+        if (!readSome(file, p, want, got) || got == 0) return false;
+        p += got;
+        size -= got;
+    }
+    return true;
+}
 // Moves where the next read starts to `offset` bytes from the start of the file.
 bool seekTo(const File& file, std::uint64_t offset);
 // Writes all `size` bytes or reports failure (a full disk, an I/O error).
