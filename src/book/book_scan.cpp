@@ -387,12 +387,15 @@ void BookScanner::Machine::endEntry() {
 }
 
 // A kept value in UTF-8; true when it was read exactly. A value past the cap is cut
-// short of its end, so that no reference or character is read half.
+// short of its end by more units than the longest reference (12) or character (2)
+// takes, so that none is read half.
+constexpr std::size_t kCutMargin = 16;
+
 bool BookScanner::Machine::keptText(const scan::KeptValue& value, std::string& out) const {
     out.clear();
     if (!value.present) return true;
     std::u16string_view units = value.units;
-    if (value.tooLong) units.remove_suffix(std::min<std::size_t>(units.size(), 16));
+    if (value.tooLong) units.remove_suffix(std::min(units.size(), kCutMargin));
     std::u16string decoded;
     bool exact = decodeAttributeValue(units, charset, decoded, Unreadable::keep);
     out = text::utf8FromUtf16(decoded);

@@ -76,8 +76,9 @@ bool saveBookFile(const char* path, const BookProducer& produce);
 // in-place save killed before its end left (beside the book, or in this user's state
 // folder) is played back under the writer lock, or removed where it is incomplete,
 // damaged, or no longer fits the book (another file, another length, changed bytes
-// before the save's first change). Where no journal is found it costs three looks
-// at the file system. False when the book is in doubt: a journal this user cannot
+// before the save's first change). Where no journal is found it costs a few looks
+// at the file system (the book's real path and identity, the two places a journal
+// may be). False when the book is in doubt: a journal this user cannot
 // read, a half-written book this user cannot write back, another writer holding the
 // book past the wait. True also when there is no such book.
 bool settleBook(const char* path);
